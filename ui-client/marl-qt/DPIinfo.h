@@ -1,0 +1,33 @@
+// The screen scale factor and style sheets scaled by it. Main thread only (it asks the primary screen).
+#ifndef CORVANE_UI_CLIENT_MARL_QT_DPIINFO_H_
+#define CORVANE_UI_CLIENT_MARL_QT_DPIINFO_H_
+
+#include <QString>
+
+class DPIinfo {
+ public:
+  // The one instance of the process; never null, never deleted.
+  static DPIinfo* getInstance();
+
+  // The primary screen's device pixel ratio (2.0 on a Retina display, or what QT_SCALE_FACTOR sets);
+  // 1.0 when there is no application object or no screen. An override set by setDPI wins.
+  double getDPI() const;
+
+  // `styleSheet` with every length in pixels ("12px", "1.5px") multiplied by getDPI() and rounded to
+  // a whole number of pixels (at least 1 for a non-zero length); everything else unchanged.
+  QString getScaledStyleSheet(const QString& styleSheet) const;
+
+  // Makes getDPI() return `factor` instead of measuring; a factor of 0 or less returns to measuring.
+  // For tests and for a user setting; not used by the launcher.
+  void setDPI(double factor);
+
+  DPIinfo(const DPIinfo&) = delete;
+  DPIinfo& operator=(const DPIinfo&) = delete;
+
+ private:
+  DPIinfo() = default;
+
+  double override_ = 0.0;
+};
+
+#endif  // CORVANE_UI_CLIENT_MARL_QT_DPIINFO_H_

@@ -1,0 +1,39 @@
+// The launcher's application object: a QApplication that knows whether another launcher already
+// runs for the same user and the same home folder ($HOME). Create it once, on the main thread, before
+// anything else of Qt; ask isRunning() right after.
+//
+// The answer is decided in the constructor by taking an exclusive lock (flock) on a file in the
+// temporary folder whose name is made of the user id and a hash of the home folder. The kernel decides
+// who wins when several start at the same moment, and it releases the lock when its holder ends in any
+// way, SIGKILL included, so an interrupted launcher never leaves anything that makes the next one believe
+// another runs. The file itself stays behind on purpose: it is the lock's anchor, never a marker.
+#ifndef CORVANE_UI_CLIENT_MARL_QT_QTSINGLEAPPLICATION_H_
+#define CORVANE_UI_CLIENT_MARL_QT_QTSINGLEAPPLICATION_H_
+
+#include <QApplication>
+#include <QString>
+
+class QtSingleApplication : public QApplication {
+  Q_OBJECT
+
+ public:
+  // `argc` and `argv` go to QApplication. `GUIenabled` is accepted for the caller's sake; Qt 5's
+  // QApplication is always graphical.
+  QtSingleApplication(int& argc, char** argv, bool GUIenabled = true);
+  // Releases the lock: the next launcher for this user and home folder sees isRunning() false.
+  ~QtSingleApplication() override;
+
+  // True when another launcher held the lock for this user and home folder when this object was
+  // created. Never changes afterwards. When the lock file cannot be opened at all (for example, the
+  // temporary folder is not writable), false: running twice is better than never running.
+  bool isRunning() const;
+
+  // The lock file used for the current user and home folder (for diagnostics and tests).
+  static QString lockFilePath();
+
+ private:
+  int lock_fd_ = -1;
+  bool running_ = false;
+};
+
+#endif  // CORVANE_UI_CLIENT_MARL_QT_QTSINGLEAPPLICATION_H_

@@ -1,0 +1,31 @@
+// The process-wide path registry: named paths (user_corvane_path, root_resource_path, ...) registered
+// by start-up and read everywhere else. Any thread may call it; start-up writes before the worker thread
+// exists, and everyone reads afterwards.
+#ifndef CORVANE_UI_CLIENT_MARL_QT_UIPATHMANAGER_H_
+#define CORVANE_UI_CLIENT_MARL_QT_UIPATHMANAGER_H_
+
+#include <QHash>
+#include <QMutex>
+#include <QString>
+
+class UIPathManager {
+ public:
+  // The one registry of the process, created on first use; never null, never deleted.
+  static UIPathManager* getInstance();
+
+  // Stores `path` under `key`, replacing what was stored there before.
+  void setPath(const QString& key, const QString& path);
+  // Exactly the path last stored under `key`; an empty string for a key never set.
+  QString getPath(const QString& key) const;
+
+  UIPathManager(const UIPathManager&) = delete;
+  UIPathManager& operator=(const UIPathManager&) = delete;
+
+ private:
+  UIPathManager() = default;
+
+  mutable QMutex mutex_;
+  QHash<QString, QString> paths_;
+};
+
+#endif  // CORVANE_UI_CLIENT_MARL_QT_UIPATHMANAGER_H_
