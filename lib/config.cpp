@@ -8,14 +8,18 @@ namespace {
 // 8191 bytes per piece, the line feed included; longer lines arrive as several pieces.
 constexpr int kLineBufferSize = 8192;
 
-bool IsBlank(unsigned char c) { return c == ' ' || (c >= 9 && c <= 13); }
-
-bool IsKeyChar(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '-' || c == '.';
+bool IsBlank(unsigned char c) {
+  return c == ' ' || (c >= 9 && c <= 13);
 }
 
-bool IsControl(unsigned char c) { return c < 32 || c == 127; }
+bool IsKeyChar(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+         c == '.';
+}
+
+bool IsControl(unsigned char c) {
+  return c < 32 || c == 127;
+}
 
 char* SkipBlanks(char* p) {
   while (IsBlank(static_cast<unsigned char>(*p))) ++p;
@@ -41,6 +45,11 @@ int Config::read(const std::string& path) {
       result = -1;
       break;
     }
+  }
+  // A read error (a folder, an I/O failure) must not pass for a short, valid file.
+  if (result == 0 && ferror(fp)) {
+    entries.clear();
+    result = -1;
   }
   fclose(fp);
   return result;

@@ -14,8 +14,9 @@ class Config {
 
   // Adds the pairs of the file at `path` to `entries`; a key seen before (in this file or an
   // earlier read) takes the new value. Returns 0, or -1 for an empty path, a file that cannot be
-  // opened, or a syntax error on any line, in which case `entries` is left empty (pairs from
-  // earlier reads included). Lines longer than 8191 bytes are parsed in pieces, each as a line.
+  // opened or read to its end (a folder, an I/O error), or a syntax error on any line, in which case
+  // `entries` is left empty (pairs from earlier reads included). Lines longer than 8191 bytes are parsed in
+  // pieces, each as a line.
   int read(const std::string& path);
 
   // Parses one zero-terminated line in place (terminators are written into `line`; `length` is

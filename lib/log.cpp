@@ -22,7 +22,9 @@ bool Logger::log_initialized = true;
 
 namespace {
 
-bool IsStandardStream(FILE* fp) { return fp == stdout || fp == stderr; }
+bool IsStandardStream(FILE* fp) {
+  return fp == stdout || fp == stderr;
+}
 
 }  // namespace
 
@@ -122,8 +124,8 @@ void Logger::LogMsg2(Level level, const std::string& component, const char* fmt,
   if (level > GetCompLevel(component)) return;
 
   Lock();
-  if (config.type == TYPE_FILE && config.safety_scope >= SCOPE_PROCESS && log_rotated_count_shared != nullptr &&
-      log_rotated_count_private != *log_rotated_count_shared) {
+  if (config.type == TYPE_FILE && config.safety_scope >= SCOPE_PROCESS &&
+      log_rotated_count_shared != nullptr && log_rotated_count_private != *log_rotated_count_shared) {
     ReloadLogFile();
   }
   if (config.type == TYPE_FILE && log_fp == nullptr && !ReopenAfterFailedRotation()) {
@@ -227,8 +229,8 @@ int Logger::Rotate() {
 }
 
 void Logger::ReloadLogFile() {
-  if (config.type != TYPE_FILE || config.safety_scope < SCOPE_PROCESS || log_rotated_count_shared == nullptr ||
-      log_rotated_count_private == *log_rotated_count_shared) {
+  if (config.type != TYPE_FILE || config.safety_scope < SCOPE_PROCESS ||
+      log_rotated_count_shared == nullptr || log_rotated_count_private == *log_rotated_count_shared) {
     return;
   }
   if (log_fp != nullptr) fclose(log_fp);
@@ -261,7 +263,9 @@ int Logger::PrintToFilePointerV(const char* fmt, va_list args) {
   return head + body;
 }
 
-int Logger::FlushFileStream(long /*unused*/) { return log_fp == nullptr ? 0 : fflush(log_fp); }
+int Logger::FlushFileStream(long /*unused*/) {
+  return log_fp == nullptr ? 0 : fflush(log_fp);
+}
 
 int Logger::GetFileSize(const std::string& path) {
   struct stat st;

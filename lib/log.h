@@ -59,8 +59,7 @@ class Logger {
       __attribute__((format(printf, 3, 0)));
   // Writes the text collected in `text`; FLAG_ERRNO appends ", err=<errno>:" and its text (when
   // errno is not 0), FLAG_NEWLINE a line feed.
-  static void LogMsg3(Level level, const std::string& component, std::stringstream& text,
-                      ConfigFlag flags);
+  static void LogMsg3(Level level, const std::string& component, std::stringstream& text, ConfigFlag flags);
 
   // The component's level (kDefaultLevel when absent), whether or not the logger is initialised.
   static int GetCompLevel(const std::string& component);
@@ -114,23 +113,28 @@ class Logger {
 void LogMSG_c(int level, const char* component, const char* fmt, va_list args);
 
 // The thread number written in every line: pthread_self() reduced to five digits.
-inline int LogThreadNumber() { return static_cast<int>(reinterpret_cast<uintptr_t>(
-    reinterpret_cast<void*>(pthread_self())) % 100000); }
+inline int LogThreadNumber() {
+  return static_cast<int>(reinterpret_cast<uintptr_t>(reinterpret_cast<void*>(pthread_self())) % 100000);
+}
 
 // "(pid:thread) [LEVEL] source.cpp(line): message\n". The source name is __FILE__, which each
 // module's build makes relative to its own folder (corvane_log_source_root in CMake).
-#define CORVANE_LOG_AT(level, word, component, fmt, ...)                                          \
-  do {                                                                                             \
-    if (Logger::IsNeedToLog(level, component))                                                     \
-      Logger::LogMsg(level, component, "(%5d:%5d) [" word "] " __FILE__ "(%d): " fmt "\n",        \
-                     static_cast<int>(getpid()), LogThreadNumber(), __LINE__, ##__VA_ARGS__);      \
+#define CORVANE_LOG_AT(level, word, component, fmt, ...)                                      \
+  do {                                                                                        \
+    if (Logger::IsNeedToLog(level, component))                                                \
+      Logger::LogMsg(level, component, "(%5d:%5d) [" word "] " __FILE__ "(%d): " fmt "\n",    \
+                     static_cast<int>(getpid()), LogThreadNumber(), __LINE__, ##__VA_ARGS__); \
   } while (0)
 
-#define LOG_ERROR(component, fmt, ...) CORVANE_LOG_AT(Logger::LEVEL_ERROR, "ERROR", component, fmt, ##__VA_ARGS__)
+#define LOG_ERROR(component, fmt, ...) \
+  CORVANE_LOG_AT(Logger::LEVEL_ERROR, "ERROR", component, fmt, ##__VA_ARGS__)
 #define LOG_WARNING(component, fmt, ...) \
   CORVANE_LOG_AT(Logger::LEVEL_WARNING, "WARNING", component, fmt, ##__VA_ARGS__)
-#define LOG_NOTE(component, fmt, ...) CORVANE_LOG_AT(Logger::LEVEL_NOTE, "NOTE", component, fmt, ##__VA_ARGS__)
-#define LOG_INFO(component, fmt, ...) CORVANE_LOG_AT(Logger::LEVEL_INFO, "INFO", component, fmt, ##__VA_ARGS__)
-#define LOG_DEBUG(component, fmt, ...) CORVANE_LOG_AT(Logger::LEVEL_DEBUG, "DEBUG", component, fmt, ##__VA_ARGS__)
+#define LOG_NOTE(component, fmt, ...) \
+  CORVANE_LOG_AT(Logger::LEVEL_NOTE, "NOTE", component, fmt, ##__VA_ARGS__)
+#define LOG_INFO(component, fmt, ...) \
+  CORVANE_LOG_AT(Logger::LEVEL_INFO, "INFO", component, fmt, ##__VA_ARGS__)
+#define LOG_DEBUG(component, fmt, ...) \
+  CORVANE_LOG_AT(Logger::LEVEL_DEBUG, "DEBUG", component, fmt, ##__VA_ARGS__)
 
 #endif  // CORVANE_LIB_LOG_H_

@@ -71,6 +71,8 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-bool IsRoot() { return geteuid() == 0; }
+bool IsRoot() {
+  return geteuid() == 0;
+}
 
 }  // namespace testsupport
