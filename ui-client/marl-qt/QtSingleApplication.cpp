@@ -1,0 +1,57 @@
+#include "QtSingleApplication.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+
+QString QtSingleApplication::lockFilePath() {
+  // The home folder is hashed rather than spelled out: any path fits in one file name that way.
+  const QByteArray home = QDir::homePath().toUtf8();
+  const QByteArray digest = QCryptographicHash::hash(home, QCryptographicHash::Sha1).toHex().left(16);
+  return QDir::tempPath() + QStringLiteral("/corvane-launcher-%1-%2.lock")
+                                .arg(static_cast<qulonglong>(getuid()))
+                                .arg(QString::fromLatin1(digest));
+}
+
+QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool /*GUIenabled*/)
+    : QApplication(argc, argv) {
+  const QByteArray path = QFile::encodeName(lockFilePath());
+  // O_CLOEXEC: the programs the launcher starts must not inherit, and so keep, the lock.
+  do {
+    lock_fd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  } while (lock_fd_ < 0 && errno == EINTR);
+  if (lock_fd_ < 0) {
+    const int err = errno;
+    qWarning("single instance: cannot open lock file '%s': %s (errno %d); assuming no other instance",
+             path.constData(), strerror(err), err);
+    return;
+  }
+  int rc;
+  do {
+    rc = ::flock(lock_fd_, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0) return;  // Ours until this object is destroyed or the process ends.
+  const int err = errno;
+  ::close(lock_fd_);
+  lock_fd_ = -1;
+  if (err == EWOULDBLOCK) {
+    running_ = true;
+  } else {
+    qWarning("single instance: cannot lock '%s': %s (errno %d); assuming no other instance",
+             path.constData(), strerror(err), err);
+  }
+}
+
+QtSingleApplication::~QtSingleApplication() {
+  // Closing the only descriptor releases the lock. The file is not removed: removing it while another
+  // process waits on it would let a third lock a fresh file and run beside the second.
+  if (lock_fd_ >= 0) ::close(lock_fd_);
+}
+
+bool QtSingleApplication::isRunning() const { return running_; }
