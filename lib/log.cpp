@@ -166,7 +166,7 @@ bool Logger::ReopenAfterFailedRotation() {
   if (log_path.empty()) return false;
   FILE* fp = fopen(log_path.c_str(), "a");
   if (fp == nullptr) {
-    // Said once per failure spell, so a lasting problem does not flood standard error.
+    // Said once per process, so a lasting problem does not flood standard error.
     static bool reported = false;
     if (!reported) {
       int err = errno;
