@@ -1,0 +1,158 @@
+// The file layer: what is at a path, folders and their listings, copying, moving and removing files
+// and trees, links, temporary names and small path and volume queries. Every path is a UTF-8
+// ustring. Results are codes: 0 for success, negative for failure (the codes of each function are
+// below), and every failure is logged under "file_op_debug" where it is detected.
+//
+// "Stored form" is the path as the file system keeps it: absolute, parent links resolved, no "." or
+// "..", no doubled or trailing separators, each name spelled as its folder lists it. An `exact`
+// test accepts a path only when it is given in that form (Unicode composition aside).
+//
+// No shared state and no locks: any thread may call any function (FSCreateTempPath shares the
+// process-wide TmpNameGen, which locks for itself). Records and handles belong to one thread.
+#ifndef CORVANE_LIB_FILE_FILE_OP_H_
+#define CORVANE_LIB_FILE_FILE_OP_H_
+
+#include <dirent.h>
+
+#include <cstdint>
+
+#include "ustring.h"
+
+// Type codes of _FILE_INFO_tag::type and DIR_ENTRY::type. No file maps to 4.
+enum {
+  FILE_TYPE_NONE = 0,  // nothing at the path; in a listing, a type the stream does not report
+  FILE_TYPE_REGULAR = 1,
+  FILE_TYPE_DIRECTORY = 2,
+  FILE_TYPE_SYMLINK = 3,  // the link itself: links are never followed
+  FILE_TYPE_DEVICE = 5,   // character or block device
+  FILE_TYPE_FIFO = 6,
+  FILE_TYPE_SOCKET = 7,
+};
+
+// What is at a path. Filled by GetFileInfo; a plain value.
+struct _FILE_INFO_tag {
+  ustring path;  // after GetFileInfo on an existing file: its stored form
+  ustring name;  // last component of `path` (FSBaseName)
+  int type = FILE_TYPE_NONE;
+  int32_t mtime = 0;  // seconds since 1970, cut to 32 bits
+  int64_t size = 0;   // as the file system reports it, for every type
+  bool exists = false;
+  uint32_t uid = 0;
+  uint32_t gid = 0;
+  uint32_t mode = 0;  // type and permission bits
+  int64_t dev = 0;
+};
+
+// Fills `info` from lstat (a link in the last component is described, not followed) and sets `path`
+// and `name` to the stored form. A missing file (ENOENT, also for a missing parent) is success with
+// `exists` false, `path` the given text and every number 0. -1 for any other lstat failure (such as
+// ENOTDIR through a file; `info` untouched), or when the stored form cannot be found (`info` then
+// holds the status with the given path).
+int GetFileInfo(const ustring& path, _FILE_INFO_tag& info);
+// Whether something is at `path`; with `exact`, only when `path` is given in its stored form.
+// False for an empty path and for every failure.
+bool IsFileExist(const ustring& path, bool exact);
+// IsFileExist and GetFileInfo in one resolution. -1 for an empty path (`info` untouched). When
+// nothing is found, it cannot be read, or (with `exact`) it is not under this spelling: 0 with only
+// `info.exists` set to false. Else 0 with `info` filled. (-2, a failure between the two steps, cannot
+// occur: one resolution serves both.)
+int FSStat(const ustring& path, _FILE_INFO_tag& info, bool exact);
+// Equal `exists`, `size`, `mtime`, `type`, `path` and `name`; owner, mode and device do not count.
+bool operator==(const _FILE_INFO_tag& a, const _FILE_INFO_tag& b);
+bool operator!=(const _FILE_INFO_tag& a, const _FILE_INFO_tag& b);
+bool FSTimeEqual(long a, long b);
+
+// Folder listings.
+constexpr int32_t DIR_FLAG_STAT = 1;  // FSReadDir fills mtime and size of each entry
+
+// An open listing. Owns its stream from a successful FSOpenDir until FSCloseDir; nothing closes it
+// on its own.
+struct DIR_HANDLE {
+  ustring path;
+  int32_t flags = 0;
+  DIR* dir = nullptr;
+};
+
+struct DIR_ENTRY {
+  ustring name;               // the last component only
+  int type = FILE_TYPE_NONE;  // as the stream reports it, without a status call
+  int32_t mtime = 0;          // with DIR_FLAG_STAT, else 0
+  int64_t size = 0;           // with DIR_FLAG_STAT, else 0
+};
+
+// Creates the folder `path` (with `recursive`, its missing parents too; the umask applies).
+// 0 when created or already a folder. -1 for an empty path, unreadable information, or something
+// else at the path; a link to a folder counts as something else. -2 when creation fails (errno set).
+int FSMKDir(const ustring& path, bool recursive);
+// Creates every missing folder along `path` (relative paths from the working folder). A folder or a
+// link to one is accepted as it is. Something else in the way is removed when `replace` is true;
+// otherwise, as the last component it fails with EEXIST, and in the middle the creation below it
+// fails (ENOTDIR). `mode` 0xFFFF means 0777 less the umask; any other value is given exactly to
+// every folder created. When `stop_pos` is not null it is set to point into path's own text at the
+// end of the last component handled (the separator after it, or the terminator).
+// 0, or -1 with errno set.
+int FSMKDirP(const ustring& path, char** stop_pos, bool replace, unsigned short mode);
+// Creates the folders of `target` below the existing `root`, one level at a time. `root` must be
+// a parent folder of `target` by FSIsParentFolder. 0 (also when target equals root), or -1.
+int FSMKDirFromRoot(const ustring& target, const ustring& root);
+// 0 with `handle` open, or -1 with `handle` unchanged.
+int FSOpenDir(const ustring& path, int flags, DIR_HANDLE& handle);
+// 1 an entry was read (".", ".." included, in stream order); 0 no more; -1 the entry's
+// information could not be read (DIR_FLAG_STAT only).
+int FSReadDir(DIR_HANDLE& handle, DIR_ENTRY& entry);
+// Closes a handle opened by FSOpenDir, once.
+int FSCloseDir(DIR_HANDLE& handle);
+
+// Copies the bytes of one file through an 8 KiB buffer and flushes the destination to disk. The
+// destination is created or emptied; a new one gets 0666, or with `keep_mode` the source's
+// permission bits, less the umask (an existing one keeps its bits). With `remove_src` the source is
+// removed once the copy is safely on disk. 0; -1 failure (also when src and dst are the same file,
+// or when only the removal failed); -2 the destination volume is full or over quota. A failed copy
+// leaves the partial destination and never removes the source.
+int FSCopy(const ustring& src, const ustring& dst, bool remove_src, bool keep_mode);
+// Moves a file, a link or a folder tree. With `exact`, a source not given in its stored form counts
+// as missing. Across volumes: folders are recreated and their entries moved one by one, files are
+// copied and removed, links recreated; every moved entry keeps its permission bits. Devices, pipes
+// and sockets cannot cross volumes. 0; -1 an empty path; -2 the source is missing or unreadable;
+// -3 the move failed (what was moved before the failure stays moved); -100 a name is too long.
+int FSRename(const ustring& src, const ustring& dst, bool exact);
+// Removes a file, a link (never its target) or a folder with everything in it. The second
+// parameter has no effect. 0 removed or nothing there; -1 empty path or unreadable information; -3
+// something could not be removed (the entries removed before it stay removed).
+int FSRemove(const ustring& path, bool);
+// Access and modification times in whole seconds; a link gets its own times. 0 or -1, no log.
+int FSUTime(const ustring& path, long atime, long mtime);
+// Owner and group of the path itself (a link, not its target). 0 or -1.
+int FSChown(const ustring& path, unsigned int uid, unsigned int gid);
+// Creates at `link` a symbolic link whose content is `target`. 0 or -1.
+int FSCreateSymbolicLink(const ustring& target, const ustring& link);
+// The content of the link, at most 1023 bytes. 0 or -1 (longer content included).
+int FSReadSymbolicLink(const ustring& link, ustring& target);
+
+// Creates a new empty file with a unique name in `dir`, permission bits 0644; `path` is its name.
+// 0 or -1.
+int FSMktemp(const ustring& dir, ustring& path);
+// `path` = dir + "/" + 8 random characters. Creates nothing and does not check the name is free.
+// 0, or -1 if the result were empty.
+int FSCreateTempPath(const ustring& dir, ustring& path);
+
+// Text up to the last separator: "/" when there is none or it is the first byte
+// ("" -> "/", "a" -> "/", "/a" -> "/", "/a/b" -> "/a", "/a/b/" -> "/a/b").
+ustring FSParentPath(const ustring& path);
+// Text after the last separator ("/a/b/" -> ""), or the whole path when there is none.
+ustring FSBaseName(const ustring& path);
+// Whether `path` is `parent` or lies below it, by bytes: /a holds /a and /a/b, not /ab; a parent
+// written with a trailing separator holds only itself.
+bool FSIsParentFolder(const ustring& parent, const ustring& path);
+// Replaces `path` with its stored form, the last link resolved too. 0, or -1 with `path` unchanged.
+int FSGetRealPath(ustring& path);
+// access(path, mode) fails with EACCES or EPERM. A missing file is not locked.
+bool isFileLocked(const ustring& path, int mode);
+// access(path, mode) does not fail with EACCES or EPERM. A missing file counts as permitted.
+bool hasFilePermission(const ustring& path, int mode);
+// Whether `path` lies on a network volume (NFS, SMB/CIFS, AFP). False when it cannot be told.
+bool isMountPoint(const ustring& path);
+// Whether `path` lies on a FAT volume. False when it cannot be told.
+bool IsMSDOS(const ustring& path);
+
+#endif  // CORVANE_LIB_FILE_FILE_OP_H_

@@ -1,0 +1,52 @@
+// Where a volume keeps a path, and what kind of volume holds it: the two facts the file layer asks
+// of the platform. On macOS they come from CoreServices' file references (FSPathMakeRefWithOptions,
+// FSRefMakePath) and from statfs's f_fstypename. This file is the Linux stand-in for both; a macOS
+// build replaces path-ref.cpp and nothing else.
+//
+// Stateless apart from a once-read note of the kernel's case-folding support; any thread may call.
+// Nothing here logs: callers log the status codes.
+#ifndef CORVANE_LIB_FILE_PATH_REF_H_
+#define CORVANE_LIB_FILE_PATH_REF_H_
+
+#include <sys/types.h>
+
+#include <string>
+
+// Non-zero results of PathRefMakeStoredPath.
+enum PathRefStatus {
+  kPathRefOk = 0,
+  kPathRefBadPath = 1,    // empty path, or the working folder is gone
+  kPathRefNotFound = 2,   // a component does not exist
+  kPathRefNotFolder = 3,  // a component that must be a folder is not one
+  kPathRefLinkLoop = 4,   // more than 40 symbolic links on the way
+  kPathRefNoAccess = 5,   // a folder on the way may not be searched
+  kPathRefTooLong = 6,    // a component, or the resolved path, is 4096 bytes or longer
+  kPathRefIOError = 7,    // any other failure of the file system
+};
+
+// The longest resolved path, terminator included (the buffer size CoreServices callers use).
+constexpr size_t kPathRefMaxPath = 4096;
+
+// Resolves `path` (absolute, or relative to the working folder) to the form in which the file
+// system stores it: absolute; every symbolic link in the parent folders resolved; no "." or "..";
+// no doubled or trailing separators; and each component spelled as its folder entry is, so that on
+// a volume that found a name ignoring letter case or Unicode composition the entry's own name is
+// used. With `follow_last` false a symbolic link in the last component stays a link; with true it
+// is resolved as well. A trailing separator means the last component must be a folder, and a link
+// there is resolved (as for "name/.").
+// 0 with `stored` set, or a PathRefStatus (`stored` untouched).
+int PathRefMakeStoredPath(const char* path, bool follow_last, std::string* stored);
+
+// The name of the kind of file system that holds `path`, spelled as BSD's statfs does: "nfs",
+// "smbfs" (SMB/CIFS), "msdos" (FAT), "exfat", "ntfs", "hfs", "cd9660", "ext4", "tmpfs", ...; a kind
+// without such a name is "0x" and its magic number in hex. ("afpfs" has no Linux counterpart.)
+// 0, or -1 with errno from statfs.
+int PathRefVolumeType(const char* path, std::string* type_name);
+
+// The Linux stand-in's own step, declared for its tests: the name under which `folder` lists the
+// object that a lookup of `name` found (inode `ino`). `name` itself when an entry has exactly those
+// bytes or when no entry matches; otherwise the entry that equals it ignoring case and Unicode
+// composition, preferring one with inode `ino`, else the entry with inode `ino` (a FAT short name).
+std::string PathRefStoredEntryName(const std::string& folder, const std::string& name, ino_t ino);
+
+#endif  // CORVANE_LIB_FILE_PATH_REF_H_
