@@ -26,6 +26,7 @@ QString DPIinfo::getScaledStyleSheet(const QString& styleSheet) const {
   // whole, "12pxx" is left alone).
   static const QRegularExpression length(QStringLiteral("(?<![\\w.])(\\d+(?:\\.\\d+)?|\\.\\d+)px(?![\\w-])"));
   const double factor = getDPI();
+  if (factor == 1.0) return styleSheet;  // Standard density: the sheet as written, fractions included.
   QString out;
   out.reserve(styleSheet.size());
   int last = 0;

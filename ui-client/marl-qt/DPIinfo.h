@@ -14,7 +14,8 @@ class DPIinfo {
   double getDPI() const;
 
   // `styleSheet` with every length in pixels ("12px", "1.5px") multiplied by getDPI() and rounded to
-  // a whole number of pixels (at least 1 for a non-zero length); everything else unchanged.
+  // a whole number of pixels (at least 1 for a non-zero length); everything else unchanged. At a factor
+  // of exactly 1.0 the sheet comes back as given.
   QString getScaledStyleSheet(const QString& styleSheet) const;
 
   // Makes getDPI() return `factor` instead of measuring; a factor of 0 or less returns to measuring.

@@ -1,0 +1,39 @@
+// Child process for the marl-qt tests: one application object per process, as in the launcher.
+//   marl_qt_probe single    prints "running=0" or "running=1"; with 0 it keeps its application object
+//                           (and the lock) until its standard input closes or it is killed
+//   marl_qt_probe language  prints HalcLocale's default language code
+//   marl_qt_probe dpi       prints DPIinfo::getDPI() for the primary screen
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <QApplication>
+
+#include "DPIinfo.h"
+#include "HalcLocale.h"
+#include "QtSingleApplication.h"
+
+int main(int argc, char** argv) {
+  const char* mode = argc > 1 ? argv[1] : "";
+  if (strcmp(mode, "language") == 0) {
+    printf("%s\n", HalcLocale::getInstance()->getDefaultLanguage().toUtf8().constData());
+    return 0;
+  }
+  if (strcmp(mode, "dpi") == 0) {
+    QApplication app(argc, argv);
+    printf("%g\n", DPIinfo::getInstance()->getDPI());
+    return 0;
+  }
+  if (strcmp(mode, "single") == 0) {
+    QtSingleApplication app(argc, argv, true);
+    printf("running=%d\n", app.isRunning() ? 1 : 0);
+    fflush(stdout);
+    if (app.isRunning()) return 0;
+    char buf[64];
+    while (read(STDIN_FILENO, buf, sizeof buf) > 0) {
+    }
+    return 0;
+  }
+  fprintf(stderr, "usage: marl_qt_probe single|language|dpi\n");
+  return 2;
+}

@@ -1,0 +1,222 @@
+// The UI support layer: the single-instance rule across processes, the path registry, the language
+// code and the screen scale.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSet>
+#include <QThread>
+#include <memory>
+#include <vector>
+
+#include "DPIinfo.h"
+#include "HalcLocale.h"
+#include "UIPathManager.h"
+#include "temp_dir.h"
+
+namespace {
+
+QProcessEnvironment ProbeEnv(const std::string& home, const std::string& tmp) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("HOME", QString::fromStdString(home));
+  env.insert("TMPDIR", QString::fromStdString(tmp));  // The lock file goes there, and goes away with it.
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  return env;
+}
+
+std::unique_ptr<QProcess> StartProbe(const QString& mode, const QProcessEnvironment& env) {
+  auto p = std::make_unique<QProcess>();
+  p->setProcessEnvironment(env);
+  p->start(QStringLiteral(MARL_QT_PROBE), {mode});
+  return p;
+}
+
+// The first line the probe prints, without the line feed; empty when it printed nothing in time.
+QString FirstLine(QProcess& p) {
+  while (!p.canReadLine()) {
+    if (!p.waitForReadyRead(30000)) break;
+  }
+  return QString::fromUtf8(p.readLine()).trimmed();
+}
+
+QString RunProbe(const QString& mode, const QProcessEnvironment& env) {
+  auto p = StartProbe(mode, env);
+  const QString line = FirstLine(*p);
+  p->closeWriteChannel();
+  p->waitForFinished(30000);
+  return line;
+}
+
+class SingleInstanceTest : public testsupport::TempDirTest {
+ protected:
+  QProcessEnvironment Env(const std::string& home) { return ProbeEnv(home, tmp()); }
+};
+
+TEST_F(SingleInstanceTest, SimultaneousStartsLetExactlyOneRun) {
+  const QProcessEnvironment env = Env(at("home"));
+  std::vector<std::unique_ptr<QProcess>> probes;
+  for (int i = 0; i < 6; ++i) probes.push_back(StartProbe("single", env));
+  int first = 0, second = 0;
+  QProcess* winner = nullptr;
+  for (auto& p : probes) {
+    const QString line = FirstLine(*p);
+    if (line == "running=0") {
+      ++first;
+      winner = p.get();
+    } else if (line == "running=1") {
+      ++second;
+    } else {
+      ADD_FAILURE() << "unexpected probe output '" << line.toStdString() << "'";
+    }
+  }
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 5);
+  for (auto& p : probes) {
+    if (p.get() == winner) continue;
+    ASSERT_TRUE(p->waitForFinished(30000));
+    EXPECT_EQ(p->exitCode(), 0);  // A second launcher leaves with status 0.
+  }
+  for (auto& p : probes) p->closeWriteChannel();
+  for (auto& p : probes) p->waitForFinished(30000);
+}
+
+TEST_F(SingleInstanceTest, KilledInstanceLeavesNothingThatBlocksTheNext) {
+  const QProcessEnvironment env = Env(at("home"));
+  auto first = StartProbe("single", env);
+  auto second = StartProbe("single", env);
+  const QString a = FirstLine(*first), b = FirstLine(*second);
+  ASSERT_TRUE((a == "running=0" && b == "running=1") || (a == "running=1" && b == "running=0"))
+      << a.toStdString() << " / " << b.toStdString();
+  QProcess& holder = a == "running=0" ? *first : *second;
+  EXPECT_EQ(RunProbe("single", env), "running=1");  // Still held.
+
+  holder.kill();  // SIGKILL: no destructor, no clean-up.
+  ASSERT_TRUE(holder.waitForFinished(30000));
+  EXPECT_EQ(holder.exitStatus(), QProcess::CrashExit);
+
+  auto next = StartProbe("single", env);
+  EXPECT_EQ(FirstLine(*next), "running=0");
+  EXPECT_EQ(RunProbe("single", env), "running=1");  // And the new one holds it in turn.
+  next->closeWriteChannel();
+  EXPECT_TRUE(next->waitForFinished(30000));
+  first->waitForFinished(30000);
+  second->waitForFinished(30000);
+}
+
+TEST_F(SingleInstanceTest, NormalExitReleasesAndHomesAreIndependent) {
+  const QProcessEnvironment env_a = Env(at("home-a"));
+  auto holder = StartProbe("single", env_a);
+  ASSERT_EQ(FirstLine(*holder), "running=0");
+  // Another home folder of the same user is another launcher.
+  EXPECT_EQ(RunProbe("single", Env(at("home-b"))), "running=0");
+  EXPECT_EQ(RunProbe("single", env_a), "running=1");
+  holder->closeWriteChannel();
+  ASSERT_TRUE(holder->waitForFinished(30000));
+  EXPECT_EQ(holder->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(RunProbe("single", env_a), "running=0");
+}
+
+TEST(UIPathManagerTest, StoresExactlyTheLastPathPerKey) {
+  UIPathManager* registry = UIPathManager::getInstance();
+  EXPECT_EQ(registry, UIPathManager::getInstance());
+  EXPECT_TRUE(registry->getPath("user_skyhold_app_path").isEmpty());
+
+  registry->setPath("user_corvane_path", "/Users/ann/.Corvane");
+  registry->setPath("root_resource_path", "/Applications/Corvane.app/Contents/Resources/");
+  EXPECT_EQ(registry->getPath("user_corvane_path"), "/Users/ann/.Corvane");
+  // Stored as given: no normalisation, no trailing-slash handling.
+  EXPECT_EQ(registry->getPath("root_resource_path"), "/Applications/Corvane.app/Contents/Resources/");
+  EXPECT_TRUE(registry->getPath("USER_CORVANE_PATH").isEmpty());  // Keys are case-sensitive.
+
+  registry->setPath("user_corvane_path", "/Users/bob/.Corvane");
+  EXPECT_EQ(registry->getPath("user_corvane_path"), "/Users/bob/.Corvane");
+}
+
+TEST(UIPathManagerTest, ReadsFromManyThreadsSeeTheRegisteredValue) {
+  UIPathManager::getInstance()->setPath("user_corvane_app_path", "/Users/ann/.Corvane/Corvane.app");
+  std::vector<QThread*> threads;
+  QAtomicInt mismatches = 0;
+  for (int t = 0; t < 4; ++t) {
+    threads.push_back(QThread::create([&mismatches] {
+      for (int i = 0; i < 2000; ++i) {
+        if (UIPathManager::getInstance()->getPath("user_corvane_app_path") != "/Users/ann/.Corvane/Corvane.app")
+          mismatches.fetchAndAddRelaxed(1);
+      }
+    }));
+    threads.back()->start();
+  }
+  for (QThread* t : threads) {
+    t->wait();
+    delete t;
+  }
+  EXPECT_EQ(mismatches.loadRelaxed(), 0);
+}
+
+TEST(HalcLocaleTest, MapsLocalesOntoTheTranslationCodes) {
+  const struct {
+    const char* locale;
+    const char* code;
+  } cases[] = {
+      {"zh_CN", "chs"}, {"zh_SG", "chs"}, {"zh_TW", "cht"}, {"zh_HK", "cht"}, {"zh_Hant_MO", "cht"},
+      {"cs_CZ", "csy"}, {"da_DK", "dan"}, {"en_US", "enu"}, {"en_GB", "enu"}, {"fr_FR", "fre"},
+      {"fr_CA", "fre"}, {"de_DE", "ger"}, {"de_AT", "ger"}, {"hu_HU", "hun"}, {"it_IT", "ita"},
+      {"ja_JP", "jpn"}, {"ko_KR", "krn"}, {"nl_NL", "nld"}, {"nb_NO", "nor"}, {"nn_NO", "nor"},
+      {"pl_PL", "plk"}, {"pt_BR", "ptb"}, {"pt_PT", "ptg"}, {"ru_RU", "rus"}, {"es_ES", "spn"},
+      {"es_MX", "spn"}, {"sv_SE", "sve"}, {"th_TH", "tha"}, {"tr_TR", "trk"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(HalcLocale::codeForLocale(QLocale(c.locale)).toStdString(), c.code) << c.locale;
+  }
+  EXPECT_TRUE(HalcLocale::codeForLocale(QLocale("fi_FI")).isEmpty());
+  EXPECT_TRUE(HalcLocale::codeForLocale(QLocale::c()).isEmpty());
+}
+
+TEST(HalcLocaleTest, DefaultLanguageFollowsTheEnvironment) {
+  const struct {
+    const char* lc_all;
+    const char* code;
+  } cases[] = {{"th_TH.UTF-8", "tha"}, {"pt_BR.UTF-8", "ptb"}, {"zh_TW.UTF-8", "cht"},
+               {"no_NO.UTF-8", "nor"}, {"fi_FI.UTF-8", "enu"}, {"C", "enu"}};
+  for (const auto& c : cases) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("LANGUAGE");
+    env.insert("LC_ALL", c.lc_all);
+    EXPECT_EQ(RunProbe("language", env).toStdString(), c.code) << c.lc_all;
+  }
+}
+
+TEST(DPIinfoTest, ScaleComesFromTheScreenUnlessOverridden) {
+  DPIinfo* dpi = DPIinfo::getInstance();
+  EXPECT_DOUBLE_EQ(dpi->getDPI(), 1.0);  // The offscreen screen has a device pixel ratio of 1.
+  dpi->setDPI(2.0);
+  EXPECT_DOUBLE_EQ(dpi->getDPI(), 2.0);
+  dpi->setDPI(0.0);
+  EXPECT_DOUBLE_EQ(dpi->getDPI(), 1.0);
+
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("QT_SCALE_FACTOR", "1.5");
+  EXPECT_EQ(RunProbe("dpi", env), "1.5");
+}
+
+TEST(DPIinfoTest, StyleSheetPixelSizesAreScaled) {
+  DPIinfo* dpi = DPIinfo::getInstance();
+  const QString dialog = "QProgressDialog { background-color: WhiteSmoke; vertical-align: middle; }";
+  const QString sheet = "QLabel { font-size: 12px; border: 1px solid #a0a0a0; margin: 0px -4px; "
+                        "padding: 2.5px; width: 10pt; } #w12px { min-height: 20px; }";
+
+  dpi->setDPI(1.0);
+  EXPECT_EQ(dpi->getScaledStyleSheet(sheet).toStdString(), sheet.toStdString());
+
+  dpi->setDPI(1.5);
+  EXPECT_EQ(dpi->getScaledStyleSheet(sheet).toStdString(),
+            "QLabel { font-size: 18px; border: 2px solid #a0a0a0; margin: 0px -6px; "
+            "padding: 4px; width: 10pt; } #w12px { min-height: 30px; }");
+  EXPECT_EQ(dpi->getScaledStyleSheet(dialog).toStdString(), dialog.toStdString());  // Nothing in pixels: unchanged.
+
+  dpi->setDPI(0.4);
+  EXPECT_EQ(dpi->getScaledStyleSheet("border: 1px; margin: 10px;").toStdString(), "border: 1px; margin: 4px;");
+  dpi->setDPI(0.0);
+}
+
+}  // namespace
