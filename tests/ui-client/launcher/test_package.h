@@ -1,0 +1,130 @@
+// Archives made by the tests themselves with libarchive's writer (gzip-compressed tar or zip), and
+// the path registry filled the way start-up fills it, for the extractor and service tests.
+#ifndef CORVANE_TESTS_UI_CLIENT_LAUNCHER_TEST_PACKAGE_H_
+#define CORVANE_TESTS_UI_CLIENT_LAUNCHER_TEST_PACKAGE_H_
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <stdio.h>
+
+#include <QDir>
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "UIPathManager.h"
+#include "log.h"
+
+namespace testpackage {
+
+struct Entry {
+  enum Kind { kFile, kDir, kSymlink, kHardlink };
+  Kind kind;
+  std::string name;
+  std::string data;  // a file's bytes, or a link's target
+  int mode = 0;      // 0: 0644 for files, 0755 for folders, 0777 for links
+};
+
+inline Entry File(const std::string& name, const std::string& data, int mode = 0) {
+  return Entry{Entry::kFile, name, data, mode};
+}
+inline Entry Dir(const std::string& name, int mode = 0) {
+  return Entry{Entry::kDir, name, "", mode};
+}
+inline Entry Symlink(const std::string& name, const std::string& target) {
+  return Entry{Entry::kSymlink, name, target, 0};
+}
+inline Entry Hardlink(const std::string& name, const std::string& target) {
+  return Entry{Entry::kHardlink, name, target, 0};
+}
+
+enum class Format { kTarGz, kZip };
+
+// Writes `entries`, in order, to a new archive at `path`. An empty string on success, else why not.
+inline std::string WriteArchive(const std::string& path, const std::vector<Entry>& entries,
+                                Format format = Format::kTarGz) {
+  archive* a = archive_write_new();
+  if (format == Format::kTarGz) {
+    archive_write_add_filter_gzip(a);
+    archive_write_set_format_pax_restricted(a);
+  } else {
+    archive_write_set_format_zip(a);
+  }
+  if (archive_write_open_filename(a, path.c_str()) != ARCHIVE_OK) {
+    std::string why = archive_error_string(a);
+    archive_write_free(a);
+    return why;
+  }
+  std::string why;
+  for (const Entry& e : entries) {
+    archive_entry* entry = archive_entry_new();
+    archive_entry_set_pathname(entry, e.name.c_str());
+    archive_entry_set_mtime(entry, 1700000000, 0);
+    switch (e.kind) {
+      case Entry::kFile:
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_perm(entry, e.mode ? e.mode : 0644);
+        archive_entry_set_size(entry, static_cast<la_int64_t>(e.data.size()));
+        break;
+      case Entry::kDir:
+        archive_entry_set_filetype(entry, AE_IFDIR);
+        archive_entry_set_perm(entry, e.mode ? e.mode : 0755);
+        break;
+      case Entry::kSymlink:
+        archive_entry_set_filetype(entry, AE_IFLNK);
+        archive_entry_set_perm(entry, 0777);
+        archive_entry_set_symlink(entry, e.data.c_str());
+        break;
+      case Entry::kHardlink:
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_perm(entry, 0644);
+        archive_entry_set_hardlink(entry, e.data.c_str());
+        archive_entry_set_size(entry, 0);
+        break;
+    }
+    if (archive_write_header(a, entry) < ARCHIVE_WARN) why = archive_error_string(a);
+    if (why.empty() && e.kind == Entry::kFile && !e.data.empty() &&
+        archive_write_data(a, e.data.data(), e.data.size()) < 0)
+      why = archive_error_string(a);
+    archive_entry_free(entry);
+    if (!why.empty()) break;
+  }
+  if (archive_write_close(a) != ARCHIVE_OK && why.empty()) why = archive_error_string(a);
+  archive_write_free(a);
+  return why;
+}
+
+// Registers the nine paths start-up registers, for home folder `home` and the running executable's
+// folder `exe_dir` (the bundle's Contents/MacOS).
+inline void FillRegistry(const QString& home, const QString& exe_dir) {
+  struct {
+    const char* key;
+    const char* suffix;
+  } const keys[] = {{"user_corvane_path", "/.Corvane"},
+                    {"user_corvane_app_path", "/.Corvane/Corvane.app"},
+                    {"user_corvane_resource_path", "/.Corvane/Corvane.app/Contents/Resources"},
+                    {"user_corvane_data_path", "/.Corvane/data"},
+                    {"user_corvane_working_dir_path", "/.Corvane/Corvane.app/Contents/MacOS"},
+                    {"user_corvane_ui_path", "/.Corvane/Corvane.app/Contents/MacOS/corvane-ui"},
+                    {"user_skyhold_path", "/.Skyhold"},
+                    {"user_skyhold_resource_path", "/.Skyhold/Skyhold.app/Contents/Resources"}};
+  for (const auto& k : keys)
+    UIPathManager::getInstance()->setPath(QString::fromLatin1(k.key), QDir::cleanPath(home + k.suffix));
+  UIPathManager::getInstance()->setPath(QStringLiteral("root_resource_path"),
+                                        QDir::cleanPath(exe_dir + "/../Resources"));
+}
+
+// Sends every level of the service, extractor and file-layer components to `dir`/launcher.log.
+inline void LogTo(const std::string& dir) {
+  const std::string levels = dir + "/launcher.debug";
+  FILE* f = fopen(levels.c_str(), "w");
+  if (f != nullptr) {
+    fputs("service_debug=7\nextractor_debug=7\nfile_op_debug=7\n", f);
+    fclose(f);
+  }
+  Logger::Initialize(Logger::TYPE_FILE, dir + "/launcher.log", levels, 50, Logger::SCOPE_THREAD);
+}
+
+}  // namespace testpackage
+
+#endif  // CORVANE_TESTS_UI_CLIENT_LAUNCHER_TEST_PACKAGE_H_

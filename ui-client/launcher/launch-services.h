@@ -1,0 +1,43 @@
+// Our stand-in for the macOS Launch Services tools that start the per-user client: `lsregister -u`
+// (forget a bundle in the Launch Services database) and `/usr/bin/open -n -a` (open a new instance of
+// a bundle). On macOS the two calls run exactly those tools. Elsewhere there is no Launch Services
+// database, so unregistering succeeds without running anything, and opening starts the bundle's
+// user-interface executable (the path registry's user_corvane_ui_path) detached, in its own folder.
+//
+// Every request is first shown to the observer, if one is set, so that tests can see what the layer
+// was asked to do. Call from any one thread at a time (the worker thread in the launcher).
+#ifndef CORVANE_UI_CLIENT_LAUNCHER_LAUNCH_SERVICES_H_
+#define CORVANE_UI_CLIENT_LAUNCHER_LAUNCH_SERVICES_H_
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace launch_services {
+
+// What the layer was asked to do and what it is about to run. `program` is empty when nothing is run
+// (unregistering where there is no Launch Services database).
+struct Request {
+  enum Kind { kUnregister, kOpenNewInstance };
+  Kind kind;
+  QString bundle;             // the application bundle the caller named
+  QString program;            // the tool or executable started
+  QStringList arguments;      // its arguments, in order
+  QString working_directory;  // empty: the launcher's own
+};
+
+// Receives every request before it is carried out; an empty function removes the observer.
+void SetObserver(std::function<void(const Request&)> observer);
+
+// Removes `bundle` from the Launch Services database, waiting for the tool without a time limit.
+// 0 on success; otherwise the tool's exit code, -2 when it crashed or -1 when it could not start
+// (QProcess::execute's codes).
+int UnregisterBundle(const QString& bundle);
+
+// Opens a new instance of `bundle`, even when one already runs, without waiting for or tracking it.
+// True when the process was started.
+bool OpenNewInstance(const QString& bundle);
+
+}  // namespace launch_services
+
+#endif  // CORVANE_UI_CLIENT_LAUNCHER_LAUNCH_SERVICES_H_
