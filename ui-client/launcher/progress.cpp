@@ -10,16 +10,15 @@
 
 ProcessingProgressDialog::ProcessingProgressDialog() : QProgressDialog(nullptr, Qt::WindowFlags()) {
   const QFont font = QApplication::font();
-  const QString icon_path =
-      UIPathManager::getInstance()->getPath(QStringLiteral("root_resource_path")) +
-      QStringLiteral("/images/ico_72_skyhold.png");
+  const QString icon_path = UIPathManager::getInstance()->getPath(QStringLiteral("root_resource_path")) +
+                            QStringLiteral("/images/ico_72_skyhold.png");
   setWindowTitle(StrTable::LoadStr(StrTable::kRowAppName));
   setWindowIcon(QIcon(icon_path));
   setWindowFlags(Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
   setValue(0);
   setRange(0, 100);
-  setLabelText(StrTable::LoadStr(StrTable::kRowEnvPreparing).arg(StrTable::LoadStr(StrTable::kRowAppName), 0,
-                                                                  QLatin1Char(' ')));
+  setLabelText(StrTable::LoadStr(StrTable::kRowEnvPreparing)
+                   .arg(StrTable::LoadStr(StrTable::kRowAppName), 0, QLatin1Char(' ')));
   setFont(font);
   setModal(true);
   setWindowModality(Qt::WindowModal);
@@ -41,6 +40,10 @@ Notify_Adapter::Notify_Adapter() : QObject(nullptr) {}
 
 Notify_Adapter::~Notify_Adapter() = default;
 
-void Notify_Adapter::UpdateProgress(int total, int current) { emit sigUpdateProgress(total, current); }
+void Notify_Adapter::UpdateProgress(int total, int current) {
+  emit sigUpdateProgress(total, current);
+}
 
-void Notify_Adapter::UpdateDialogText(QString text) { emit sigUpdateDialogText(text); }
+void Notify_Adapter::UpdateDialogText(QString text) {
+  emit sigUpdateDialogText(text);
+}

@@ -14,7 +14,9 @@
 
 // The translations resource ("texts") registers itself when its object file is linked; naming its
 // registration function here makes sure the static linker keeps that object file.
-static void RegisterTranslationsResource() { Q_INIT_RESOURCE(texts); }
+static void RegisterTranslationsResource() {
+  Q_INIT_RESOURCE(texts);
+}
 
 namespace StrTable {
 namespace {

@@ -4,32 +4,32 @@
 <context>
     <name>global</name>
     <message>
-        <location filename="../strtable.cpp" line="34"/>
+        <location filename="../strtable.cpp" line="36"/>
         <source>Error</source>
         <translation>Feil</translation>
     </message>
     <message>
-        <location filename="../strtable.cpp" line="60"/>
+        <location filename="../strtable.cpp" line="62"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>
     <message>
-        <location filename="../strtable.cpp" line="61"/>
+        <location filename="../strtable.cpp" line="63"/>
         <source>Cancel</source>
         <translation>Avbryt</translation>
     </message>
     <message>
-        <location filename="../strtable.cpp" line="549"/>
+        <location filename="../strtable.cpp" line="551"/>
         <source>%1 is ready.</source>
         <translation>%1 er klar.</translation>
     </message>
     <message>
-        <location filename="../strtable.cpp" line="565"/>
+        <location filename="../strtable.cpp" line="567"/>
         <source>%1 is initializing...</source>
         <translation>%1 initialiseres...</translation>
     </message>
     <message>
-        <location filename="../strtable.cpp" line="868"/>
+        <location filename="../strtable.cpp" line="870"/>
         <source>Corvane Client</source>
         <translation>Corvane-klient</translation>
     </message>
