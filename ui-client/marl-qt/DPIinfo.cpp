@@ -19,7 +19,9 @@ double DPIinfo::getDPI() const {
   return ratio > 0.0 ? ratio : 1.0;
 }
 
-void DPIinfo::setDPI(double factor) { override_ = factor > 0.0 ? factor : 0.0; }
+void DPIinfo::setDPI(double factor) {
+  override_ = factor > 0.0 ? factor : 0.0;
+}
 
 QString DPIinfo::getScaledStyleSheet(const QString& styleSheet) const {
   // A number directly followed by "px", not part of a longer word or number ("a12px", "1.5px" as a

@@ -15,27 +15,45 @@ QString HalcLocale::codeForLocale(const QLocale& locale) {
           country == QLocale::HongKong || country == QLocale::Macau)
         return QStringLiteral("cht");
       return QStringLiteral("chs");
-    case QLocale::Czech: return QStringLiteral("csy");
-    case QLocale::Danish: return QStringLiteral("dan");
-    case QLocale::English: return QStringLiteral("enu");
-    case QLocale::French: return QStringLiteral("fre");
-    case QLocale::German: return QStringLiteral("ger");
-    case QLocale::Hungarian: return QStringLiteral("hun");
-    case QLocale::Italian: return QStringLiteral("ita");
-    case QLocale::Japanese: return QStringLiteral("jpn");
-    case QLocale::Korean: return QStringLiteral("krn");
-    case QLocale::Dutch: return QStringLiteral("nld");
+    case QLocale::Czech:
+      return QStringLiteral("csy");
+    case QLocale::Danish:
+      return QStringLiteral("dan");
+    case QLocale::English:
+      return QStringLiteral("enu");
+    case QLocale::French:
+      return QStringLiteral("fre");
+    case QLocale::German:
+      return QStringLiteral("ger");
+    case QLocale::Hungarian:
+      return QStringLiteral("hun");
+    case QLocale::Italian:
+      return QStringLiteral("ita");
+    case QLocale::Japanese:
+      return QStringLiteral("jpn");
+    case QLocale::Korean:
+      return QStringLiteral("krn");
+    case QLocale::Dutch:
+      return QStringLiteral("nld");
     case QLocale::NorwegianBokmal:
-    case QLocale::NorwegianNynorsk: return QStringLiteral("nor");
-    case QLocale::Polish: return QStringLiteral("plk");
+    case QLocale::NorwegianNynorsk:
+      return QStringLiteral("nor");
+    case QLocale::Polish:
+      return QStringLiteral("plk");
     case QLocale::Portuguese:
       return country == QLocale::Brazil ? QStringLiteral("ptb") : QStringLiteral("ptg");
-    case QLocale::Russian: return QStringLiteral("rus");
-    case QLocale::Spanish: return QStringLiteral("spn");
-    case QLocale::Swedish: return QStringLiteral("sve");
-    case QLocale::Thai: return QStringLiteral("tha");
-    case QLocale::Turkish: return QStringLiteral("trk");
-    default: return QString();
+    case QLocale::Russian:
+      return QStringLiteral("rus");
+    case QLocale::Spanish:
+      return QStringLiteral("spn");
+    case QLocale::Swedish:
+      return QStringLiteral("sve");
+    case QLocale::Thai:
+      return QStringLiteral("tha");
+    case QLocale::Turkish:
+      return QStringLiteral("trk");
+    default:
+      return QString();
   }
 }
 

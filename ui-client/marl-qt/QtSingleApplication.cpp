@@ -43,8 +43,8 @@ QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool /*GUIenabl
   if (err == EWOULDBLOCK) {
     running_ = true;
   } else {
-    qWarning("single instance: cannot lock '%s': %s (errno %d); assuming no other instance",
-             path.constData(), strerror(err), err);
+    qWarning("single instance: cannot lock '%s': %s (errno %d); assuming no other instance", path.constData(),
+             strerror(err), err);
   }
 }
 
@@ -54,4 +54,6 @@ QtSingleApplication::~QtSingleApplication() {
   if (lock_fd_ >= 0) ::close(lock_fd_);
 }
 
-bool QtSingleApplication::isRunning() const { return running_; }
+bool QtSingleApplication::isRunning() const {
+  return running_;
+}

@@ -139,7 +139,8 @@ TEST(UIPathManagerTest, ReadsFromManyThreadsSeeTheRegisteredValue) {
   for (int t = 0; t < 4; ++t) {
     threads.push_back(QThread::create([&mismatches] {
       for (int i = 0; i < 2000; ++i) {
-        if (UIPathManager::getInstance()->getPath("user_corvane_app_path") != "/Users/ann/.Corvane/Corvane.app")
+        if (UIPathManager::getInstance()->getPath("user_corvane_app_path") !=
+            "/Users/ann/.Corvane/Corvane.app")
           mismatches.fetchAndAddRelaxed(1);
       }
     }));
@@ -202,8 +203,9 @@ TEST(DPIinfoTest, ScaleComesFromTheScreenUnlessOverridden) {
 TEST(DPIinfoTest, StyleSheetPixelSizesAreScaled) {
   DPIinfo* dpi = DPIinfo::getInstance();
   const QString dialog = "QProgressDialog { background-color: WhiteSmoke; vertical-align: middle; }";
-  const QString sheet = "QLabel { font-size: 12px; border: 1px solid #a0a0a0; margin: 0px -4px; "
-                        "padding: 2.5px; width: 10pt; } #w12px { min-height: 20px; }";
+  const QString sheet =
+      "QLabel { font-size: 12px; border: 1px solid #a0a0a0; margin: 0px -4px; "
+      "padding: 2.5px; width: 10pt; } #w12px { min-height: 20px; }";
 
   dpi->setDPI(1.0);
   EXPECT_EQ(dpi->getScaledStyleSheet(sheet).toStdString(), sheet.toStdString());
@@ -212,10 +214,12 @@ TEST(DPIinfoTest, StyleSheetPixelSizesAreScaled) {
   EXPECT_EQ(dpi->getScaledStyleSheet(sheet).toStdString(),
             "QLabel { font-size: 18px; border: 2px solid #a0a0a0; margin: 0px -6px; "
             "padding: 4px; width: 10pt; } #w12px { min-height: 30px; }");
-  EXPECT_EQ(dpi->getScaledStyleSheet(dialog).toStdString(), dialog.toStdString());  // Nothing in pixels: unchanged.
+  EXPECT_EQ(dpi->getScaledStyleSheet(dialog).toStdString(),
+            dialog.toStdString());  // Nothing in pixels: unchanged.
 
   dpi->setDPI(0.4);
-  EXPECT_EQ(dpi->getScaledStyleSheet("border: 1px; margin: 10px;").toStdString(), "border: 1px; margin: 4px;");
+  EXPECT_EQ(dpi->getScaledStyleSheet("border: 1px; margin: 10px;").toStdString(),
+            "border: 1px; margin: 4px;");
   dpi->setDPI(0.0);
 }
 
