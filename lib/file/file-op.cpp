@@ -687,10 +687,11 @@ int FSReadSymbolicLink(const ustring& link, ustring& target) {
 int FSMktemp(const ustring& dir, ustring& path) {
   char name[kTempTemplateSize];
   snprintf(name, sizeof(name), "%s/XXXXXX", dir.c_str());
+  const std::string templ(name);  // mkstemp overwrites the X's even when it fails
   int fd = mkstemp(name);
   if (fd < 0) {
     int err = errno;
-    LOG_ERROR(kLog, "mkstemp(%s): %s", name, strerror(err));
+    LOG_ERROR(kLog, "mkstemp(%s): %s", templ.c_str(), strerror(err));
     return -1;
   }
   close(fd);

@@ -1,0 +1,699 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+
+#include "file-op.h"
+#include "file_test_util.h"
+#include "temp_dir.h"
+
+namespace {
+
+using filetest::AsUnprivileged;
+using filetest::Exists;
+using filetest::GiveToNobody;
+using filetest::LogCapture;
+using filetest::PermissionBits;
+using filetest::RealPath;
+using filetest::ScratchVolume;
+using filetest::UmaskGuard;
+using filetest::WorkingFolder;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+class FileOpTest : public testsupport::TempDirTest {
+ protected:
+  // tmp() in its stored form (the temporary folder may itself lie below a link).
+  std::string real(const std::string& relative) const { return RealPath(tmp()) + "/" + relative; }
+  // A folder `real_dir` with the file `x`, and `alias` -> real_dir: paths through `alias` have a
+  // linked parent, as /tmp/... has on macOS.
+  void MakeLinkedParent() {
+    ASSERT_EQ(0, mkdir(at("real_dir").c_str(), 0755));
+    WriteFile(at("real_dir/x"), "12345");
+    ASSERT_EQ(0, symlink("real_dir", at("alias").c_str()));
+  }
+};
+
+// --- file information ---------------------------------------------------------------------------
+
+TEST_F(FileOpTest, MissingFileOrParentIsSuccessWithNothingThere) {
+  for (const std::string& missing : {at("nothing"), at("no/such/dir/file")}) {
+    _FILE_INFO_tag info;
+    info.type = 9;
+    info.size = 9;
+    ASSERT_EQ(0, GetFileInfo(missing, info)) << missing;
+    EXPECT_FALSE(info.exists);
+    EXPECT_EQ(0, info.type);
+    EXPECT_EQ(0, info.size);
+    EXPECT_EQ(missing, info.path.c_str());
+    EXPECT_STREQ(missing.substr(missing.rfind('/') + 1).c_str(), info.name.c_str());
+    EXPECT_FALSE(IsFileExist(missing, false));
+    EXPECT_FALSE(IsFileExist(missing, true));
+
+    _FILE_INFO_tag stat_info;
+    stat_info.exists = true;
+    stat_info.size = 77;
+    EXPECT_EQ(0, FSStat(missing, stat_info, false));
+    EXPECT_FALSE(stat_info.exists);
+    EXPECT_EQ(77, stat_info.size) << "only `exists` is written for a missing file";
+  }
+}
+
+TEST_F(FileOpTest, RegularFileRecordHoldsItsStatusAndStoredPath) {
+  WriteFile(at("file"), "hello");
+  ASSERT_EQ(0, chmod(at("file").c_str(), 0640));
+  _FILE_INFO_tag info;
+  ASSERT_EQ(0, GetFileInfo(at("file"), info));
+  EXPECT_TRUE(info.exists);
+  EXPECT_EQ(FILE_TYPE_REGULAR, info.type);
+  EXPECT_EQ(5, info.size);
+  EXPECT_EQ(static_cast<uint32_t>(S_IFREG | 0640), info.mode);
+  EXPECT_EQ(getuid(), info.uid);
+  EXPECT_STREQ(real("file").c_str(), info.path.c_str());
+  EXPECT_STREQ("file", info.name.c_str());
+  EXPECT_NE(0, info.mtime);
+  EXPECT_NE(0, info.dev);
+}
+
+TEST_F(FileOpTest, PathThroughAFileFailsWithNotADirectory) {
+  WriteFile(at("file"), "x");
+  _FILE_INFO_tag info;
+  info.size = 42;
+  errno = 0;
+  EXPECT_EQ(-1, GetFileInfo(at("file/x"), info));
+  EXPECT_EQ(ENOTDIR, errno);
+  EXPECT_EQ(42, info.size) << "the record is left as it was";
+  EXPECT_FALSE(IsFileExist(at("file/x"), false));
+  EXPECT_FALSE(IsFileExist(at("file/"), false)) << "a trailing separator demands a folder";
+  _FILE_INFO_tag stat_info;
+  EXPECT_EQ(0, FSStat(at("file/x"), stat_info, false));
+  EXPECT_FALSE(stat_info.exists);
+}
+
+TEST_F(FileOpTest, EmptyPath) {
+  _FILE_INFO_tag info;
+  info.size = 5;
+  EXPECT_FALSE(IsFileExist("", false));
+  EXPECT_EQ(-1, FSStat("", info, false));
+  EXPECT_EQ(5, info.size);
+}
+
+TEST_F(FileOpTest, LinkInLastComponentIsDescribedNotFollowed) {
+  ASSERT_EQ(0, mkdir(at("folder").c_str(), 0755));
+  ASSERT_EQ(0, symlink("folder", at("link").c_str()));
+  _FILE_INFO_tag info;
+  ASSERT_EQ(0, GetFileInfo(at("link"), info));
+  EXPECT_EQ(FILE_TYPE_SYMLINK, info.type);
+  EXPECT_EQ(6, info.size) << "the link's own size, strlen(\"folder\")";
+  EXPECT_STREQ(real("link").c_str(), info.path.c_str());
+}
+
+TEST_F(FileOpTest, LinkedParentExistsOnlyInPlainFormAndStoresTheResolvedPath) {
+  MakeLinkedParent();
+  const std::string through_link = at("alias/x");
+  EXPECT_TRUE(IsFileExist(through_link, false));
+  EXPECT_FALSE(IsFileExist(through_link, true));
+  EXPECT_TRUE(IsFileExist(real("real_dir/x"), true));
+
+  _FILE_INFO_tag info;
+  ASSERT_EQ(0, GetFileInfo(through_link, info));
+  EXPECT_STREQ(real("real_dir/x").c_str(), info.path.c_str());
+  EXPECT_STREQ("x", info.name.c_str());
+
+  _FILE_INFO_tag exact;
+  exact.size = 99;
+  EXPECT_EQ(0, FSStat(through_link, exact, true));
+  EXPECT_FALSE(exact.exists);
+  EXPECT_EQ(99, exact.size);
+  _FILE_INFO_tag plain;
+  EXPECT_EQ(0, FSStat(through_link, plain, false));
+  EXPECT_TRUE(plain.exists);
+  EXPECT_EQ(5, plain.size);
+}
+
+TEST_F(FileOpTest, ExactFormRejectsTrailingSeparatorsDotsAndRelativePaths) {
+  ASSERT_EQ(0, mkdir(at("d").c_str(), 0755));
+  const std::string d = real("d");
+  EXPECT_TRUE(IsFileExist(d, true));
+  EXPECT_TRUE(IsFileExist(d + "/", false));
+  EXPECT_FALSE(IsFileExist(d + "/", true));
+  EXPECT_FALSE(IsFileExist(RealPath(tmp()) + "//d", true));
+  EXPECT_FALSE(IsFileExist(d + "/../d", true));
+  EXPECT_TRUE(IsFileExist(d + "/../d", false));
+
+  WorkingFolder here(tmp());
+  EXPECT_TRUE(IsFileExist("d", false));
+  EXPECT_FALSE(IsFileExist("d", true));
+  _FILE_INFO_tag info;
+  ASSERT_EQ(0, GetFileInfo("./d/", info));
+  EXPECT_STREQ(d.c_str(), info.path.c_str());
+  EXPECT_STREQ("d", info.name.c_str());
+}
+
+TEST_F(FileOpTest, DecomposedNameOnDiskExistsExactlyUnderItsOwnSpelling) {
+  const std::string nfd = at("cafe\xcc\x81");  // "e" + U+0301
+  WriteFile(nfd, "");
+  EXPECT_TRUE(IsFileExist(RealPath(tmp()) + "/cafe\xcc\x81", true));
+  EXPECT_TRUE(IsFileExist(nfd, false));
+}
+
+TEST_F(FileOpTest, RecordsCompareOnContentNotOwnership) {
+  WriteFile(at("file"), "abc");
+  _FILE_INFO_tag before, after;
+  ASSERT_EQ(0, GetFileInfo(at("file"), before));
+  if (testsupport::IsRoot()) {
+    ASSERT_EQ(0, chown(at("file").c_str(), 1234, 5678));
+  }
+  ASSERT_EQ(0, chmod(at("file").c_str(), 0600));
+  ASSERT_EQ(0, GetFileInfo(at("file"), after));
+  EXPECT_TRUE(before == after);
+  EXPECT_FALSE(before != after);
+
+  WriteFile(at("file"), "abcd");
+  ASSERT_EQ(0, GetFileInfo(at("file"), after));
+  EXPECT_TRUE(before != after);
+  EXPECT_TRUE(FSTimeEqual(10, 10));
+  EXPECT_FALSE(FSTimeEqual(10, 11));
+}
+
+// --- folders ------------------------------------------------------------------------------------
+
+TEST_F(FileOpTest, MKDirAcceptsFoldersAndRefusesFilesAndLinks) {
+  ASSERT_EQ(0, mkdir(at("folder").c_str(), 0700));
+  EXPECT_EQ(0, FSMKDir(at("folder"), true));
+  EXPECT_EQ(0700u, PermissionBits(at("folder"))) << "an existing folder is left as it is";
+  WriteFile(at("file"), "");
+  EXPECT_EQ(-1, FSMKDir(at("file"), true));
+  ASSERT_EQ(0, symlink("folder", at("link").c_str()));
+  EXPECT_EQ(-1, FSMKDir(at("link"), true));
+  EXPECT_EQ(-1, FSMKDir(at("link"), false));
+  struct stat st;
+  ASSERT_EQ(0, lstat(at("link").c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link is left a link";
+  EXPECT_EQ(-1, FSMKDir(at("file/below"), false)) << "ENOTDIR is unreadable information";
+  EXPECT_EQ(-1, FSMKDir("", true));
+}
+
+TEST_F(FileOpTest, MKDirCreatesParentsOnlyWhenRecursiveUnderTheUmask) {
+  UmaskGuard mask(027);
+  errno = 0;
+  EXPECT_EQ(-2, FSMKDir(at("a/b/c"), false));
+  EXPECT_EQ(ENOENT, errno);
+  EXPECT_FALSE(Exists(at("a")));
+  EXPECT_EQ(0, FSMKDir(at("a/b/c"), true));
+  EXPECT_EQ(0750u, PermissionBits(at("a/b")));
+  EXPECT_EQ(0750u, PermissionBits(at("a/b/c")));
+  EXPECT_EQ(0, FSMKDir(at("a/b/d"), false));
+}
+
+TEST_F(FileOpTest, MKDirPRelativeWithTrailingSeparatorStopsAtIt) {
+  WorkingFolder here(tmp());
+  ustring path("a/b/");
+  char* stop = nullptr;
+  ASSERT_EQ(0, FSMKDirP(path, &stop, false, 0xFFFF));
+  EXPECT_TRUE(Exists(at("a/b")));
+  EXPECT_EQ(path.c_str() + 3, stop);
+}
+
+TEST_F(FileOpTest, MKDirPFileInTheWayIsReplacedOnlyOnRequest) {
+  WriteFile(at("f"), "keep me");
+  ustring middle(at("f/x"));
+  char* stop = nullptr;
+  errno = 0;
+  EXPECT_EQ(-1, FSMKDirP(middle, &stop, false, 0xFFFF));
+  EXPECT_EQ(ENOTDIR, errno);
+  EXPECT_EQ(middle.c_str() + middle.length(), stop) << "stopped at the component that failed";
+  EXPECT_EQ("keep me", ReadFile(at("f")));
+
+  ustring last(at("f"));
+  errno = 0;
+  EXPECT_EQ(-1, FSMKDirP(last, &stop, false, 0xFFFF));
+  EXPECT_EQ(EEXIST, errno);
+
+  EXPECT_EQ(0, FSMKDirP(middle, &stop, true, 0xFFFF));
+  struct stat st;
+  ASSERT_EQ(0, stat(at("f/x").c_str(), &st));
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+TEST_F(FileOpTest, MKDirPExplicitModeAppliesExactlyAndLeavesTheUmask) {
+  UmaskGuard mask(022);
+  ASSERT_EQ(0, FSMKDirP(at("m/n"), nullptr, false, 0775));
+  EXPECT_EQ(0775u, PermissionBits(at("m")));
+  EXPECT_EQ(0775u, PermissionBits(at("m/n")));
+  mode_t now = umask(022);
+  EXPECT_EQ(022u, now);
+  ASSERT_EQ(0, symlink("m", at("link").c_str()));
+  EXPECT_EQ(0, FSMKDirP(at("link/o"), nullptr, false, 0xFFFF)) << "a link to a folder is walked through";
+  EXPECT_TRUE(Exists(at("m/o")));
+}
+
+TEST_F(FileOpTest, MKDirFromRootCreatesOneLevelAtATimeBelowTheRoot) {
+  LogCapture log(tmp());
+  ASSERT_EQ(0, mkdir(at("r").c_str(), 0755));
+  EXPECT_EQ(0, FSMKDirFromRoot(at("r/a/b"), at("r")));
+  EXPECT_TRUE(Exists(at("r/a/b")));
+  EXPECT_NE(std::string::npos, log.text().find("FSMKDirFromRoot: create /a/b"));
+  EXPECT_EQ(0, FSMKDirFromRoot(at("r"), at("r")));
+  EXPECT_EQ(-1, FSMKDirFromRoot(at("rx/a"), at("r")));
+  EXPECT_FALSE(Exists(at("rx")));
+  EXPECT_EQ(-1, FSMKDirFromRoot("/", at("r")));
+  EXPECT_EQ(-1, FSMKDirFromRoot(at("r/c"), "/"));
+  const std::string text = log.text();
+  EXPECT_NE(std::string::npos, text.find("is not a parent folder of target"));
+  EXPECT_NE(std::string::npos, text.find("whose length is larger then target's"));
+  EXPECT_NE(std::string::npos, text.find("file-op.cpp(")) << "log lines name the source file";
+}
+
+// --- listings -----------------------------------------------------------------------------------
+
+TEST_F(FileOpTest, ListingReportsEveryEntryWithItsStreamType) {
+  ASSERT_EQ(0, mkdir(at("d").c_str(), 0755));
+  WriteFile(at("d/file"), "12345");
+  ASSERT_EQ(0, mkdir(at("d/sub").c_str(), 0755));
+  ASSERT_EQ(0, symlink("file", at("d/link").c_str()));
+  ASSERT_EQ(0, mkfifo(at("d/pipe").c_str(), 0644));
+
+  DIR_HANDLE handle;
+  ASSERT_EQ(0, FSOpenDir(at("d"), 0, handle));
+  std::map<std::string, DIR_ENTRY> seen;
+  DIR_ENTRY entry;
+  while (FSReadDir(handle, entry) > 0) seen[entry.name.c_str()] = entry;
+  EXPECT_EQ(0, FSReadDir(handle, entry)) << "the end keeps being the end";
+  FSCloseDir(handle);
+  EXPECT_EQ(nullptr, handle.dir);
+
+  ASSERT_EQ(6u, seen.size());
+  EXPECT_EQ(FILE_TYPE_DIRECTORY, seen["."].type);
+  EXPECT_EQ(FILE_TYPE_DIRECTORY, seen[".."].type);
+  EXPECT_EQ(FILE_TYPE_REGULAR, seen["file"].type);
+  EXPECT_EQ(FILE_TYPE_DIRECTORY, seen["sub"].type);
+  EXPECT_EQ(FILE_TYPE_SYMLINK, seen["link"].type);
+  EXPECT_EQ(FILE_TYPE_FIFO, seen["pipe"].type);
+  for (const auto& [name, e] : seen) {
+    EXPECT_EQ(0, e.size) << name;
+    EXPECT_EQ(0, e.mtime) << name;
+  }
+}
+
+TEST_F(FileOpTest, ListingWithStatGivesSizesAlsoThroughALinkedParent) {
+  MakeLinkedParent();
+  for (const std::string& folder : {at("real_dir"), at("alias")}) {
+    DIR_HANDLE handle;
+    ASSERT_EQ(0, FSOpenDir(folder, DIR_FLAG_STAT, handle));
+    DIR_ENTRY entry;
+    bool found = false;
+    while (FSReadDir(handle, entry) > 0) {
+      if (entry.name == "x") {
+        found = true;
+        EXPECT_EQ(5, entry.size) << folder;
+        EXPECT_NE(0, entry.mtime) << folder;
+      }
+    }
+    FSCloseDir(handle);
+    EXPECT_TRUE(found);
+  }
+}
+
+TEST_F(FileOpTest, OpeningAMissingFolderLeavesTheHandle) {
+  DIR_HANDLE handle;
+  handle.flags = 3;
+  EXPECT_EQ(-1, FSOpenDir(at("missing"), 1, handle));
+  EXPECT_EQ(nullptr, handle.dir);
+  EXPECT_EQ(3, handle.flags);
+}
+
+// --- copy ---------------------------------------------------------------------------------------
+
+TEST_F(FileOpTest, CopyTruncatesAndCopiesEmptyFiles) {
+  WriteFile(at("src"), "short");
+  WriteFile(at("dst"), std::string(20000, 'x'));
+  EXPECT_EQ(0, FSCopy(at("src"), at("dst"), false, false));
+  EXPECT_EQ("short", ReadFile(at("dst")));
+
+  WriteFile(at("empty"), "");
+  EXPECT_EQ(0, FSCopy(at("empty"), at("empty-copy"), false, false));
+  EXPECT_TRUE(Exists(at("empty-copy")));
+  EXPECT_EQ("", ReadFile(at("empty-copy")));
+
+  std::string big(3 * 8192 + 17, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 31);
+  WriteFile(at("big"), big);
+  EXPECT_EQ(0, FSCopy(at("big"), at("big-copy"), false, false));
+  EXPECT_EQ(big, ReadFile(at("big-copy")));
+}
+
+TEST_F(FileOpTest, CopyModesUnderAUmask) {
+  WriteFile(at("prog"), "#!/bin/sh\n");
+  ASSERT_EQ(0, chmod(at("prog").c_str(), 0755));
+  {
+    UmaskGuard mask(022);
+    EXPECT_EQ(0, FSCopy(at("prog"), at("plain"), false, false));
+    EXPECT_EQ(0644u, PermissionBits(at("plain")));
+    EXPECT_EQ(0, FSCopy(at("prog"), at("kept"), false, true));
+    EXPECT_EQ(0755u, PermissionBits(at("kept")));
+  }
+  {
+    UmaskGuard mask(077);
+    EXPECT_EQ(0, FSCopy(at("prog"), at("private"), false, true));
+    EXPECT_EQ(0700u, PermissionBits(at("private")));
+    ASSERT_EQ(0, chmod(at("plain").c_str(), 0604));
+    EXPECT_EQ(0, FSCopy(at("prog"), at("plain"), false, true));
+    EXPECT_EQ(0604u, PermissionBits(at("plain"))) << "an existing destination keeps its bits";
+  }
+}
+
+TEST_F(FileOpTest, CopyKeepsTheModeOfASourceReachedThroughALinkedParent) {
+  MakeLinkedParent();
+  ASSERT_EQ(0, chmod(at("real_dir/x").c_str(), 0640));
+  UmaskGuard mask(022);
+  EXPECT_EQ(0, FSCopy(at("alias/x"), at("copy"), false, true));
+  EXPECT_EQ(0640u, PermissionBits(at("copy")));
+  EXPECT_EQ("12345", ReadFile(at("copy")));
+}
+
+TEST_F(FileOpTest, CopyRemovesTheSourceOnlyAfterACompleteCopy) {
+  WriteFile(at("src"), "payload");
+  EXPECT_EQ(0, FSCopy(at("src"), at("dst"), true, false));
+  EXPECT_FALSE(Exists(at("src")));
+  EXPECT_EQ("payload", ReadFile(at("dst")));
+
+  EXPECT_EQ(-1, FSCopy(at("missing"), at("dst2"), true, false));
+  EXPECT_FALSE(Exists(at("dst2")));
+  WriteFile(at("src"), "payload");
+  EXPECT_EQ(-1, FSCopy(at("src"), at("no/such/dir/dst"), true, false));
+  EXPECT_TRUE(Exists(at("src")));
+}
+
+TEST_F(FileOpTest, CopyOntoItselfFailsAndKeepsTheFile) {
+  MakeLinkedParent();
+  EXPECT_EQ(-1, FSCopy(at("real_dir/x"), at("real_dir/x"), false, false));
+  EXPECT_EQ(-1, FSCopy(at("real_dir/x"), at("alias/x"), true, false));
+  EXPECT_EQ("12345", ReadFile(at("real_dir/x")));
+}
+
+TEST_F(FileOpTest, CopyOfAFolderFailsWithoutCreatingTheDestination) {
+  ASSERT_EQ(0, mkdir(at("d").c_str(), 0755));
+  EXPECT_EQ(-1, FSCopy(at("d"), at("out"), false, false));
+  EXPECT_FALSE(Exists(at("out")));
+}
+
+TEST_F(FileOpTest, CopyOntoAFullVolumeGivesMinusTwo) {
+  ScratchVolume volume(at("vol"), "size=64k");
+  SKIP_WITHOUT_VOLUME(volume, "that a copy onto a full volume returns -2");
+  LogCapture log(tmp());
+  WriteFile(at("big"), std::string(512 * 1024, 'z'));
+  EXPECT_EQ(-2, FSCopy(at("big"), at("vol/big"), true, false));
+  EXPECT_TRUE(Exists(at("big"))) << "the source stays when the copy failed";
+  EXPECT_NE(std::string::npos, log.text().find("CopyFile: write: No space left on device"));
+}
+
+TEST_F(FileOpTest, CopyReportsAFailedRemovalOfTheSource) {
+  ScratchVolume volume(at("vol"));
+  SKIP_WITHOUT_VOLUME(volume, "that FSCopy returns -1 when the source cannot be removed");
+  WriteFile(at("vol/src"), "all of it");
+  ASSERT_TRUE(volume.MakeReadOnly());
+  EXPECT_EQ(-1, FSCopy(at("vol/src"), at("dst"), true, false));
+  EXPECT_EQ("all of it", ReadFile(at("dst")));
+  EXPECT_TRUE(Exists(at("vol/src")));
+}
+
+// --- rename -------------------------------------------------------------------------------------
+
+TEST_F(FileOpTest, RenameResultCodes) {
+  EXPECT_EQ(-1, FSRename("", at("x"), false));
+  WriteFile(at("file"), "1");
+  EXPECT_EQ(-1, FSRename(at("file"), "", false));
+  EXPECT_EQ(-2, FSRename(at("missing"), at("x"), false));
+  EXPECT_EQ(-100, FSRename(at("file"), at(std::string(300, 'n')), false));
+  EXPECT_EQ(-3, FSRename(at("file"), at("no/such/dir"), false));
+  EXPECT_EQ(0, FSRename(at("file"), at("moved"), false));
+  EXPECT_EQ("1", ReadFile(at("moved")));
+}
+
+TEST_F(FileOpTest, RenameExactRefusesASourceThroughALinkedParent) {
+  MakeLinkedParent();
+  EXPECT_EQ(-2, FSRename(at("alias/x"), at("y"), true));
+  EXPECT_TRUE(Exists(at("real_dir/x")));
+  EXPECT_EQ(0, FSRename(real("real_dir/x"), at("y"), true));
+  EXPECT_EQ(0, FSRename(at("y"), at("alias/x"), false));
+  EXPECT_TRUE(Exists(at("real_dir/x")));
+}
+
+TEST_F(FileOpTest, RenameAcrossVolumesMovesATreeWithLinksAndModes) {
+  ScratchVolume volume(at("vol"));
+  SKIP_WITHOUT_VOLUME(volume, "a folder tree with a link and an executable moved to another volume");
+  UmaskGuard mask(077);
+  const std::string tree = at("App.framework");
+  ASSERT_EQ(0, FSMKDirP(tree + "/Versions/A/Resources", nullptr, false, 0755));
+  WriteFile(tree + "/Versions/A/App",
+            "\x7f"
+            "ELF");
+  ASSERT_EQ(0, chmod((tree + "/Versions/A/App").c_str(), 0755));
+  WriteFile(tree + "/Versions/A/Resources/INFO", "[Version]\n");
+  ASSERT_EQ(0, chmod((tree + "/Versions/A/Resources/INFO").c_str(), 0644));
+  ASSERT_EQ(0, symlink("A", (tree + "/Versions/Current").c_str()));
+  ASSERT_EQ(0, symlink("Versions/Current/App", (tree + "/App").c_str()));
+
+  EXPECT_EQ(0, FSRename(tree, at("vol/App.framework"), false));
+  EXPECT_FALSE(Exists(tree));
+  const std::string moved = at("vol/App.framework");
+  EXPECT_EQ(
+      "\x7f"
+      "ELF",
+      ReadFile(moved + "/App"))
+      << "links were recreated and resolve";
+  EXPECT_EQ(0755u, PermissionBits(moved + "/Versions/A/App"));
+  EXPECT_EQ(0644u, PermissionBits(moved + "/Versions/A/Resources/INFO"));
+  EXPECT_EQ(0755u, PermissionBits(moved + "/Versions"));
+  ustring target;
+  ASSERT_EQ(0, FSReadSymbolicLink(moved + "/Versions/Current", target));
+  EXPECT_STREQ("A", target.c_str());
+}
+
+TEST_F(FileOpTest, RenameAcrossVolumesKeepsAFilesExecutableBit) {
+  ScratchVolume volume(at("vol"));
+  SKIP_WITHOUT_VOLUME(volume, "a program moved to another volume keeping its executable bit");
+  UmaskGuard mask(022);
+  WriteFile(at("prog"), "#!/bin/sh\necho hi\n");
+  ASSERT_EQ(0, chmod(at("prog").c_str(), 0750));
+  EXPECT_EQ(0, FSRename(at("prog"), at("vol/prog"), false));
+  EXPECT_FALSE(Exists(at("prog")));
+  EXPECT_EQ(0750u, PermissionBits(at("vol/prog")));
+  EXPECT_EQ("#!/bin/sh\necho hi\n", ReadFile(at("vol/prog")));
+}
+
+TEST_F(FileOpTest, RenameAcrossVolumesStopsAtAPipe) {
+  ScratchVolume volume(at("vol"));
+  SKIP_WITHOUT_VOLUME(volume, "that a pipe inside a tree stops a move to another volume with -3");
+  ASSERT_EQ(0, mkdir(at("tree").c_str(), 0755));
+  ASSERT_EQ(0, mkfifo(at("tree/pipe").c_str(), 0644));
+  EXPECT_EQ(-3, FSRename(at("tree"), at("vol/tree"), false));
+  EXPECT_TRUE(Exists(at("tree/pipe")));
+  EXPECT_TRUE(Exists(at("vol/tree")));
+}
+
+// --- remove -------------------------------------------------------------------------------------
+
+TEST_F(FileOpTest, RemoveDeletesATreeButNeverALinksTarget) {
+  ASSERT_EQ(0, mkdir(at("outside").c_str(), 0755));
+  WriteFile(at("outside/keep"), "k");
+  ASSERT_EQ(0, FSMKDirP(at("tree/a/b/c"), nullptr, false, 0xFFFF));
+  WriteFile(at("tree/a/file"), "1");
+  WriteFile(at("tree/a/b/c/file"), "2");
+  ASSERT_EQ(0, symlink(at("outside").c_str(), at("tree/a/link").c_str()));
+  ASSERT_EQ(0, symlink("missing", at("tree/dangling").c_str()));
+
+  EXPECT_EQ(0, FSRemove(at("tree"), false));
+  EXPECT_FALSE(Exists(at("tree")));
+  EXPECT_EQ("k", ReadFile(at("outside/keep")));
+
+  ASSERT_EQ(0, symlink("outside", at("link").c_str()));
+  EXPECT_EQ(0, FSRemove(at("link"), false));
+  EXPECT_FALSE(Exists(at("link")));
+  EXPECT_TRUE(Exists(at("outside/keep")));
+}
+
+TEST_F(FileOpTest, RemoveResultCodes) {
+  EXPECT_EQ(-1, FSRemove("", false));
+  EXPECT_EQ(0, FSRemove(at("missing"), false));
+  WriteFile(at("file"), "");
+  EXPECT_EQ(-1, FSRemove(at("file/below"), false));
+  EXPECT_EQ(0, FSRemove(at("file"), false));
+  EXPECT_FALSE(Exists(at("file")));
+}
+
+TEST_F(FileOpTest, RemoveStopsAtAnEntryThatCannotBeRemoved) {
+  ASSERT_EQ(0, chmod(tmp().c_str(), 0777));
+  ASSERT_EQ(0, FSMKDirP(at("tree/locked"), nullptr, false, 0xFFFF));
+  WriteFile(at("tree/locked/stays"), "");
+  WriteFile(at("tree/goes"), "");
+  GiveToNobody(at("tree"));
+  ASSERT_EQ(0, chmod(at("tree/locked").c_str(), 0555));
+
+  EXPECT_EQ(-3, AsUnprivileged([&] { return FSRemove(at("tree"), false); }));
+  EXPECT_TRUE(Exists(at("tree/locked/stays")));
+  EXPECT_TRUE(Exists(at("tree")));
+}
+
+TEST_F(FileOpTest, RemoveOfAFolderThatCannotBeListedReportsWhatStays) {
+  ASSERT_EQ(0, chmod(tmp().c_str(), 0777));
+  ASSERT_EQ(0, FSMKDirP(at("sealed"), nullptr, false, 0xFFFF));
+  WriteFile(at("sealed/inside"), "");
+  ASSERT_EQ(0, FSMKDirP(at("sealed-empty"), nullptr, false, 0xFFFF));
+  GiveToNobody(at("sealed"));
+  GiveToNobody(at("sealed-empty"));
+  ASSERT_EQ(0, chmod(at("sealed").c_str(), 0300));
+  ASSERT_EQ(0, chmod(at("sealed-empty").c_str(), 0300));
+
+  EXPECT_EQ(-3, AsUnprivileged([&] { return FSRemove(at("sealed"), false); }));
+  EXPECT_TRUE(Exists(at("sealed/inside")));
+  EXPECT_EQ(0, AsUnprivileged([&] { return FSRemove(at("sealed-empty"), false); }));
+  EXPECT_FALSE(Exists(at("sealed-empty")));
+}
+
+// --- times, owners, links -----------------------------------------------------------------------
+
+TEST_F(FileOpTest, TimesAndOwnerChangeTheLinkItself) {
+  WriteFile(at("target"), "");
+  ASSERT_EQ(0, symlink("target", at("link").c_str()));
+  struct stat target_before;
+  ASSERT_EQ(0, stat(at("target").c_str(), &target_before));
+
+  EXPECT_EQ(0, FSUTime(at("link"), 1000000000, 1200000000));
+  struct stat st;
+  ASSERT_EQ(0, lstat(at("link").c_str(), &st));
+  EXPECT_EQ(1200000000, st.st_mtim.tv_sec);
+  EXPECT_EQ(1000000000, st.st_atim.tv_sec);
+  ASSERT_EQ(0, stat(at("target").c_str(), &st));
+  EXPECT_EQ(target_before.st_mtim.tv_sec, st.st_mtim.tv_sec);
+  EXPECT_EQ(-1, FSUTime(at("missing"), 1, 1));
+
+  if (testsupport::IsRoot()) {
+    EXPECT_EQ(0, FSChown(at("link"), 1234, 5678));
+    ASSERT_EQ(0, lstat(at("link").c_str(), &st));
+    EXPECT_EQ(1234u, st.st_uid);
+    EXPECT_EQ(5678u, st.st_gid);
+    ASSERT_EQ(0, stat(at("target").c_str(), &st));
+    EXPECT_EQ(0u, st.st_uid);
+  }
+  EXPECT_EQ(-1, FSChown(at("missing"), 0, 0));
+}
+
+TEST_F(FileOpTest, SymbolicLinkContentUpTo1023Bytes) {
+  LogCapture log(tmp());
+  const std::string content1023(1023, 'a');
+  EXPECT_EQ(0, FSCreateSymbolicLink(content1023, at("l1023")));
+  ustring target;
+  EXPECT_EQ(0, FSReadSymbolicLink(at("l1023"), target));
+  EXPECT_EQ(content1023, target.c_str());
+
+  const std::string content1024(1024, 'b');
+  ASSERT_EQ(0, FSCreateSymbolicLink(content1024, at("l1024")));
+  target = "unchanged";
+  EXPECT_EQ(-1, FSReadSymbolicLink(at("l1024"), target));
+  EXPECT_STREQ("unchanged", target.c_str());
+  EXPECT_NE(std::string::npos,
+            log.text().find("FSReadSymbolicLink: path of '" + at("l1024") + "' is more than 1024"));
+
+  EXPECT_EQ(-1, FSReadSymbolicLink(at("missing"), target));
+  EXPECT_EQ(-1, FSCreateSymbolicLink("x", at("l1023")));
+  EXPECT_NE(std::string::npos, log.text().find("FSCreateSymbolicLink: Failed to create symbolic link 'x'"));
+}
+
+// --- temporary names ----------------------------------------------------------------------------
+
+TEST_F(FileOpTest, MktempCreatesAnEmptyFileReadableByAll) {
+  UmaskGuard mask(077);
+  ustring path;
+  ASSERT_EQ(0, FSMktemp(tmp(), path));
+  EXPECT_EQ(0, path.compare(ustring(tmp() + "/"), tmp().size() + 1));
+  EXPECT_EQ(tmp().size() + 7, path.length());
+  EXPECT_EQ("", ReadFile(path.c_str()));
+  EXPECT_EQ(0644u, PermissionBits(path.c_str()));
+
+  LogCapture log(tmp());
+  ustring unchanged("same");
+  EXPECT_EQ(-1, FSMktemp(at("missing"), unchanged));
+  EXPECT_STREQ("same", unchanged.c_str());
+  EXPECT_NE(std::string::npos, log.text().find("mkstemp(" + at("missing") + "/XXXXXX): No such file"));
+}
+
+TEST_F(FileOpTest, CreateTempPathMakesUpANameAndCreatesNothing) {
+  ustring a, b;
+  ASSERT_EQ(0, FSCreateTempPath(tmp(), a));
+  ASSERT_EQ(0, FSCreateTempPath(tmp(), b));
+  EXPECT_EQ(tmp().size() + 9, a.length());
+  EXPECT_NE(a, b);
+  EXPECT_FALSE(Exists(a.c_str()));
+  EXPECT_STREQ(tmp().c_str(), FSParentPath(a).c_str());
+}
+
+// --- path and volume queries --------------------------------------------------------------------
+
+TEST_F(FileOpTest, ParentAndBaseName) {
+  const struct {
+    const char* path;
+    const char* parent;
+    const char* base;
+  } cases[] = {{"", "/", ""},         {"name", "/", "name"}, {"/a", "/", "a"}, {"/a/b", "/a", "b"},
+               {"/a/b/", "/a/b", ""}, {"/", "/", ""},        {"a/b", "a", "b"}};
+  for (const auto& c : cases) {
+    EXPECT_STREQ(c.parent, FSParentPath(c.path).c_str()) << c.path;
+    EXPECT_STREQ(c.base, FSBaseName(c.path).c_str()) << c.path;
+  }
+}
+
+TEST_F(FileOpTest, IsParentFolderComparesWholeComponents) {
+  EXPECT_TRUE(FSIsParentFolder("/a", "/a"));
+  EXPECT_TRUE(FSIsParentFolder("/a", "/a/b"));
+  EXPECT_FALSE(FSIsParentFolder("/a", "/ab"));
+  EXPECT_FALSE(FSIsParentFolder("/a/", "/a/b"));
+  EXPECT_TRUE(FSIsParentFolder("/a/", "/a/"));
+  EXPECT_FALSE(FSIsParentFolder("/a/b", "/a"));
+  EXPECT_FALSE(FSIsParentFolder("/b", "/a/b"));
+}
+
+TEST_F(FileOpTest, RealPathFollowsEveryLink) {
+  MakeLinkedParent();
+  ASSERT_EQ(0, symlink("alias/x", at("to-x").c_str()));
+  ustring path(at("to-x"));
+  ASSERT_EQ(0, FSGetRealPath(path));
+  EXPECT_STREQ(real("real_dir/x").c_str(), path.c_str());
+
+  ustring missing(at("alias/missing"));
+  EXPECT_EQ(-1, FSGetRealPath(missing));
+  EXPECT_STREQ(at("alias/missing").c_str(), missing.c_str());
+}
+
+TEST_F(FileOpTest, LockedAndPermittedFollowAccess) {
+  EXPECT_FALSE(isFileLocked(at("missing"), R_OK));
+  EXPECT_TRUE(hasFilePermission(at("missing"), R_OK));
+
+  ASSERT_EQ(0, chmod(tmp().c_str(), 0777));
+  WriteFile(at("secret"), "s");
+  ASSERT_EQ(0, chmod(at("secret").c_str(), 0200));  // nobody may read it, the owner included
+  WriteFile(at("open"), "o");
+  ASSERT_EQ(0, chmod(at("open").c_str(), 0644));
+  EXPECT_EQ(1, AsUnprivileged([&] { return isFileLocked(at("secret"), R_OK) ? 1 : 0; }));
+  EXPECT_EQ(0, AsUnprivileged([&] { return hasFilePermission(at("secret"), R_OK) ? 1 : 0; }));
+  EXPECT_EQ(0, AsUnprivileged([&] { return isFileLocked(at("open"), R_OK) ? 1 : 0; }));
+  EXPECT_EQ(1, AsUnprivileged([&] { return hasFilePermission(at("open"), R_OK) ? 1 : 0; }));
+}
+
+TEST_F(FileOpTest, VolumeKindQueries) {
+  LogCapture log(tmp());
+  EXPECT_FALSE(isMountPoint(tmp()));
+  EXPECT_FALSE(IsMSDOS(tmp()));
+  EXPECT_FALSE(isMountPoint(at("missing")));
+  EXPECT_FALSE(IsMSDOS(at("missing")));
+  const std::string text = log.text();
+  EXPECT_NE(std::string::npos,
+            text.find("isMountPoint: Failed to get file system info '" + at("missing") + "'."));
+  EXPECT_NE(std::string::npos,
+            text.find("IsSupportLargeFile: Failed to get file system info '" + at("missing")));
+}
+
+}  // namespace
