@@ -1,0 +1,442 @@
+// Whole runs of the real launcher: a copy of the bundle the build assembles, started as a separate
+// process with a temporary home folder on Qt's offscreen platform, checked only through what it
+// leaves on disk, its exit status, its standard output and its log.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+namespace {
+
+const char kBundle[] = CORVANE_BUNDLE;
+// A guard against a launcher that never ends; a normal run takes well under a second.
+const auto kHangLimit = std::chrono::seconds(120);
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// Everything about a tree that a user could notice: each entry's type, permissions, content, link
+// target, modification time of files, and which files share an inode (hard links).
+std::map<std::string, std::string> Snapshot(const std::string& root, bool with_times = true) {
+  std::map<std::string, std::string> out;
+  std::map<std::pair<dev_t, ino_t>, std::string> first_of_inode;
+  std::vector<std::string> paths;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
+    paths.push_back(it->path().string());
+  std::sort(paths.begin(), paths.end());
+  for (const std::string& path : paths) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+      ADD_FAILURE() << "lstat " << path << ": " << strerror(errno);
+      continue;
+    }
+    std::ostringstream d;
+    d << std::oct << (st.st_mode & 07777) << std::dec;
+    if (S_ISLNK(st.st_mode)) {
+      d << " link -> " << fs::read_symlink(path).string();
+    } else if (S_ISDIR(st.st_mode)) {
+      d << " dir";
+    } else if (S_ISREG(st.st_mode)) {
+      d << " file " << std::hash<std::string>()(ReadFile(path)) << " size " << st.st_size;
+      if (with_times) d << " mtime " << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec;
+      auto key = std::make_pair(st.st_dev, st.st_ino);
+      auto [pos, inserted] = first_of_inode.emplace(key, path.substr(root.size()));
+      if (!inserted) d << " same inode as " << pos->second;
+    } else {
+      d << " other";
+    }
+    out[path.substr(root.size())] = d.str();
+  }
+  return out;
+}
+
+std::string Sh(const std::string& command) {
+  const int status = std::system(command.c_str());
+  EXPECT_EQ(status, 0) << command;
+  return command;
+}
+
+std::string Quote(const std::string& s) {
+  return "'" + s + "'";
+}
+
+// Lines of a file.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+// The message texts of the log, in order.
+std::vector<std::string> Messages(const std::string& log) {
+  std::vector<std::string> out;
+  for (const std::string& line : Lines(log)) {
+    const size_t pos = line.find("): ");
+    if (pos != std::string::npos) out.push_back(line.substr(pos + 3));
+  }
+  return out;
+}
+
+bool Contains(const std::vector<std::string>& v, const std::string& s) {
+  return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+// Index of the first element equal to s; -1 when none.
+int IndexOf(const std::vector<std::string>& v, const std::string& s) {
+  auto it = std::find(v.begin(), v.end(), s);
+  return it == v.end() ? -1 : static_cast<int>(it - v.begin());
+}
+
+// True while `pid` names a live process (not a zombie).
+bool Alive(pid_t pid) {
+  if (kill(pid, 0) != 0) return errno != ESRCH;
+  std::string stat = "";
+  FILE* f = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (f == nullptr) return false;
+  char buf[512] = {0};
+  const size_t n = fread(buf, 1, sizeof(buf) - 1, f);
+  fclose(f);
+  stat.assign(buf, n);
+  const size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+}
+
+class LauncherRunTest : public testsupport::TempDirTest {
+ protected:
+  void SetUp() override {
+    home_ = at("home");
+    app_ = at("Corvane.app");
+    ASSERT_TRUE(fs::is_directory(std::string(kBundle) + "/Contents/MacOS"))
+        << "build the bundle target first";
+    fs::create_directory(home_);
+    fs::copy(kBundle, app_, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    // Full detail for every component, so that the log shows each step.
+    fs::create_directories(app_ + "/Contents/Resources/log");
+    WriteFile(app_ + "/Contents/Resources/log/launcher.debug",
+              "launcher_debug=7\nservice_debug=7\nextractor_debug=7\nfile_op_debug=6\n");
+    package_ = app_ + "/Contents/Resources/package/skyhold.hpk";
+    // What a correct installation of the package looks like.
+    reference_ = at("reference");
+    fs::create_directory(reference_);
+    Sh("bsdtar -xpf " + Quote(package_) + " -C " + Quote(reference_));
+  }
+
+  void TearDown() override { WaitForUiToEnd(); }
+
+  // Starts the launcher; its standard output and error go to files named after `tag`.
+  pid_t Start(const std::string& tag) {
+    ran_ = true;
+    const std::string exe = app_ + "/Contents/MacOS/corvane-launcher";
+    const std::string out = at(tag + ".out"), err = at(tag + ".err");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setenv("HOME", home_.c_str(), 1);
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      unsetenv("QT_PLUGIN_PATH");
+      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (o < 0 || e < 0) _exit(126);
+      dup2(o, 1);
+      dup2(e, 2);
+      execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    EXPECT_GT(pid, 0) << "fork: " << strerror(errno);
+    return pid;
+  }
+
+  // The exit status of `pid`, or -1 when it did not end normally within the hang limit.
+  int Wait(pid_t pid) {
+    const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
+    int status = 0;
+    for (;;) {
+      const pid_t r = waitpid(pid, &status, WNOHANG);
+      if (r == pid) break;
+      if (r < 0 || std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        ADD_FAILURE() << "launcher did not end";
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!WIFEXITED(status)) {
+      ADD_FAILURE() << "launcher ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+      return -1;
+    }
+    return WEXITSTATUS(status);
+  }
+
+  int Run(const std::string& tag = "run") { return Wait(Start(tag)); }
+
+  // Polls for `predicate` until the hang limit; the launcher's detached interface is not our child,
+  // so there is no signal to wait for.
+  template <typename F>
+  bool Eventually(F predicate) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!predicate()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+
+  // The pid that the interface started by the launcher wrote (a pid file naming `stale_pid_` is
+  // not its), or 0 when none appeared.
+  pid_t UiPid() {
+    const std::string file = home_ + "/.Corvane/ui.pid";
+    pid_t pid = 0;
+    Eventually([&] {
+      const std::string text = Exists(file) ? ReadFile(file) : "";
+      if (text.rfind("pid=", 0) != 0 || text.back() != '\n') return false;
+      pid = static_cast<pid_t>(atol(text.c_str() + 4));
+      return pid > 0 && pid != stale_pid_;
+    });
+    return pid != stale_pid_ ? pid : 0;
+  }
+
+  // Every run starts the interface, which writes into the home folder: let it finish before the
+  // folder goes.
+  void WaitForUiToEnd() {
+    if (!ran_) return;
+    const pid_t pid = UiPid();
+    EXPECT_GT(pid, 0) << "the launcher did not start the interface";
+    if (pid > 0) {
+      EXPECT_TRUE(Eventually([&] { return !Alive(pid); }));
+    }
+  }
+
+  // Installs the package as build `build` in the home folder, as an earlier run would have.
+  void InstallOld(int build) {
+    const std::string dest = home_ + "/.Corvane/Corvane.app";
+    fs::create_directories(dest);
+    Sh("bsdtar -xpf " + Quote(package_) + " -C " + Quote(dest));
+    WriteFile(dest + "/Contents/Resources/INFO",
+              "[Version]\nmajor_version=1\nminor_version=0\nbuild_version=" + std::to_string(build) +
+                  "\nicon_overlay_version=1\n");
+  }
+
+  std::string Log() { return ReadFile(home_ + "/.Corvane/log/launcher.log"); }
+  std::string Installed() const { return home_ + "/.Corvane/Corvane.app"; }
+
+  std::string home_, app_, package_, reference_;
+  pid_t stale_pid_ = 0;  // a pid file's pid written by the test, not by the started interface
+  bool ran_ = false;
+};
+
+TEST_F(LauncherRunTest, FirstInstallationUnpacksThePackageAndStartsTheInterface) {
+  EXPECT_EQ(Run(), 0);
+
+  EXPECT_EQ(Lines(ReadFile(at("run.out"))).front(), "lib path = '" + app_ + "/Contents/Frameworks/plugins'");
+  EXPECT_EQ(Snapshot(Installed(), false), Snapshot(reference_, false));
+  EXPECT_FALSE(Exists(Installed() + "_tmp"));
+
+  // The interface that runs is the per-user copy, started after the installation.
+  const pid_t ui = UiPid();
+  ASSERT_GT(ui, 0);
+  char exe[4096] = {0};
+  const ssize_t n = readlink(("/proc/" + std::to_string(ui) + "/exe").c_str(), exe, sizeof(exe) - 1);
+  if (n > 0) {  // it may already have ended, which is no fault
+    EXPECT_EQ(std::string(exe, n), Installed() + "/Contents/MacOS/corvane-ui");
+  }
+  const std::vector<std::string> m = Messages(Log());
+  EXPECT_TRUE(Contains(m, "source does not exist"));
+  EXPECT_TRUE(Contains(m, "source version = 0, target version = 120"));
+  EXPECT_LT(IndexOf(m, "user installation is ready, removing backup app"), IndexOf(m, "done"));
+}
+
+TEST_F(LauncherRunTest, NothingToUpgradeLeavesTheInstallationAlone) {
+  InstallOld(120);
+  WriteFile(Installed() + "/Contents/Resources/user-note", "kept\n");
+  const auto before = Snapshot(Installed());
+
+  EXPECT_EQ(Run(), 0);
+
+  EXPECT_EQ(Snapshot(Installed()), before);
+  const std::vector<std::string> m = Messages(Log());
+  const int running = IndexOf(m, "running"), no_need = IndexOf(m, "no need to upgrade"),
+            done = IndexOf(m, "done");
+  ASSERT_GE(running, 0);
+  EXPECT_LT(running, no_need);
+  EXPECT_LT(no_need, done);
+  EXPECT_EQ(std::count_if(m.begin(), m.end(),
+                          [](const std::string& s) { return s.rfind("extract package", 0) == 0; }),
+            0);
+  EXPECT_GT(UiPid(), 0) << "the interface is started on every run";
+}
+
+TEST_F(LauncherRunTest, UpgradeFrom119To120ReplacesTheBundleAndRemovesTheBackup) {
+  InstallOld(119);
+  WriteFile(Installed() + "/Contents/Resources/only-in-119", "old\n");
+
+  EXPECT_EQ(Run(), 0);
+
+  EXPECT_EQ(Snapshot(Installed(), false), Snapshot(reference_, false));
+  EXPECT_FALSE(Exists(Installed() + "/Contents/Resources/only-in-119"));
+  EXPECT_FALSE(Exists(Installed() + "_tmp"));
+  const std::vector<std::string> m = Messages(Log());
+  EXPECT_TRUE(Contains(m, "source version = 119, target version = 120"));
+  EXPECT_TRUE(Contains(m, "user installation is ready, removing backup app"));
+  EXPECT_FALSE(Contains(m, "Failed to upgrade package"));
+}
+
+TEST_F(LauncherRunTest, FailedExtractionPutsTheOldBundleBackByteForByte) {
+  InstallOld(119);
+  // A package cut short in the middle of its data.
+  const std::string whole = ReadFile(package_);
+  WriteFile(package_, whole.substr(0, whole.size() / 2));
+  const auto before = Snapshot(Installed());
+
+  EXPECT_EQ(Run(), 0);
+
+  EXPECT_EQ(Snapshot(Installed()), before);
+  for (int n = 0; n <= 9; ++n) EXPECT_FALSE(Exists(Installed() + "_tmp" + (n == 0 ? "" : std::to_string(n))));
+  const std::vector<std::string> m = Messages(Log());
+  EXPECT_TRUE(Contains(m, "Failed to extract package, rollback to old installation"));
+  EXPECT_TRUE(Contains(m, "Failed to upgrade package"));
+  EXPECT_LT(IndexOf(m, "Failed to upgrade package"), IndexOf(m, "done"));
+}
+
+TEST_F(LauncherRunTest, SecondInstanceExitsAtOnceWhileTheFirstRuns) {
+  InstallOld(119);
+  // An interface that takes three seconds to go after SIGTERM holds the first launcher in its wait.
+  const pid_t sleeper = fork();
+  if (sleeper == 0) {
+    signal(SIGTERM, [](int) {
+      sleep(3);
+      _exit(0);
+    });
+    for (;;) pause();
+  }
+  ASSERT_GT(sleeper, 0);
+  stale_pid_ = sleeper;
+  // Reaped at once when it ends, so the launcher's probes never see a zombie.
+  std::thread reaper([sleeper] { waitpid(sleeper, nullptr, 0); });
+  fs::create_directories(home_ + "/.Corvane");
+  WriteFile(home_ + "/.Corvane/ui.pid", "pid=" + std::to_string(sleeper) + "\n");
+
+  const pid_t first = Start("first");
+  ASSERT_TRUE(Eventually([&] {
+    return Exists(home_ + "/.Corvane/log/launcher.log") && Contains(Messages(Log()), "local appdata exist");
+  }));
+
+  EXPECT_EQ(Run("second"), 0);
+  int status = 0;
+  EXPECT_EQ(waitpid(first, &status, WNOHANG), 0) << "the second launcher must not wait for the first";
+  EXPECT_EQ(Lines(ReadFile(at("second.out"))).front(),
+            "lib path = '" + app_ + "/Contents/Frameworks/plugins'");
+
+  EXPECT_EQ(Wait(first), 0);
+  reaper.join();  // the sleeper got SIGTERM and ended
+  const std::vector<std::string> m = Messages(Log());
+  EXPECT_EQ(std::count(m.begin(), m.end(), "app has already launched, return"), 1);
+  EXPECT_EQ(std::count(m.begin(), m.end(), "running"), 1) << "only the first runs the job";
+  EXPECT_EQ(Snapshot(Installed(), false), Snapshot(reference_, false));
+}
+
+TEST_F(LauncherRunTest, PredecessorDataIsMigratedAndItsFolderRemoved) {
+  fs::create_directories(home_ + "/.Skyhold/data/sessions");
+  fs::create_directories(home_ + "/.Skyhold/app/Skyhold.app");
+  WriteFile(home_ + "/.Skyhold/data/sessions/nas1.db", "session data\n");
+  WriteFile(home_ + "/.Skyhold/data/settings.ini", "[General]\nlanguage=enu\n");
+
+  EXPECT_EQ(Run(), 0);
+
+  EXPECT_EQ(ReadFile(home_ + "/.Corvane/data/sessions/nas1.db"), "session data\n");
+  EXPECT_EQ(ReadFile(home_ + "/.Corvane/data/settings.ini"), "[General]\nlanguage=enu\n");
+  EXPECT_FALSE(Exists(home_ + "/.Skyhold"));
+  EXPECT_EQ(Snapshot(Installed(), false), Snapshot(reference_, false));
+}
+
+TEST_F(LauncherRunTest, WithoutALogFolderTheUpgradeStillHappens) {
+  fs::create_directories(home_ + "/.Corvane");
+  WriteFile(home_ + "/.Corvane/log", "a file where the log folder belongs\n");
+
+  EXPECT_EQ(Run(), 0);
+
+  EXPECT_EQ(ReadFile(home_ + "/.Corvane/log"), "a file where the log folder belongs\n");
+  EXPECT_EQ(Snapshot(Installed(), false), Snapshot(reference_, false));
+  EXPECT_GT(UiPid(), 0);
+  for (auto& entry : fs::recursive_directory_iterator(home_))
+    EXPECT_EQ(entry.path().filename().string().find("launcher.log"), std::string::npos) << entry.path();
+}
+
+// Every line has the log's fixed form, names its own source file, and carries this run's pid; the
+// path dump shows the seven keys, the four never registered ones empty.
+TEST_F(LauncherRunTest, LogLinesHaveTheFixedFormAndExactTexts) {
+  const pid_t pid = Start("run");
+  EXPECT_EQ(Wait(pid), 0);
+
+  const std::regex form(
+      R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d \( *(\d+): *(\d+)\) \[(ERROR|WARNING|NOTE|INFO|DEBUG)\] )"
+      R"((main|launcher|cloud-service|mac/mac-service|extractor|file-op)\.cpp\((\d+)\): (.*)$)");
+  const std::vector<std::string> lines = Lines(Log());
+  ASSERT_FALSE(lines.empty());
+  std::map<std::string, int> files;
+  for (const std::string& line : lines) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, form)) << line;
+    EXPECT_EQ(std::stoi(m[1]), pid) << line;
+    EXPECT_LT(std::stoi(m[2]), 100000);
+    files[m[4]]++;
+  }
+  EXPECT_GT(files["main"], 0);
+  EXPECT_GT(files["launcher"], 0);
+  EXPECT_GT(files["cloud-service"], 0);
+  EXPECT_GT(files["mac/mac-service"], 0);
+  EXPECT_GT(files["extractor"], 0);
+
+  const std::string resources = app_ + "/Contents/Resources";
+  const std::vector<std::string> expected_dump = {
+      ">>> user_skyhold_path = " + home_ + "/.Skyhold",
+      ">>> user_skyhold_app_path = ",
+      ">>> user_skyhold_resource_path = " + home_ + "/.Skyhold/Skyhold.app/Contents/Resources",
+      ">>> user_skyhold_data_path = ",
+      ">>> user_skyhold_working_dir_path = ",
+      ">>> user_skyhold_corvane_ui_path = ",
+      ">>> root_resource_path = " + resources,
+  };
+  const std::vector<std::string> m = Messages(Log());
+  ASSERT_GE(m.size(), expected_dump.size());
+  EXPECT_EQ(std::vector<std::string>(m.begin(), m.begin() + 7), expected_dump);
+  for (const std::string& line : lines) {
+    if (line.find(">>> ") != std::string::npos) {
+      EXPECT_NE(line.find("[INFO] main.cpp("), std::string::npos) << line;
+    }
+    if (line.find("): running") != std::string::npos) {
+      EXPECT_NE(line.find("[DEBUG] launcher.cpp("), std::string::npos) << line;
+    }
+  }
+  EXPECT_TRUE(Contains(m, "target_version = (1, 0, 120, 1)"));
+  EXPECT_TRUE(
+      Contains(m, "extract package: '" + resources + "/package/skyhold.hpk' -> '" + Installed() + "'"));
+  EXPECT_TRUE(Contains(m, "removing aged app folder " + home_ + "/.Skyhold/app"));
+  EXPECT_LT(IndexOf(m, "running"), IndexOf(m, "done"));
+  EXPECT_EQ(m.back(), "done");
+}
+
+}  // namespace
