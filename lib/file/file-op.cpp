@@ -569,6 +569,7 @@ int FSOpenDir(const ustring& path, int flags, DIR_HANDLE& handle) {
 }
 
 int FSReadDir(DIR_HANDLE& handle, DIR_ENTRY& entry) {
+  if (handle.dir == nullptr) return 0;
   struct dirent* next = readdir(handle.dir);
   if (next == nullptr) return 0;
   entry.mtime = 0;
