@@ -1,0 +1,229 @@
+// The package extractor against bsdtar -xf, side by side in one run, on a bundle-like package of a
+// few thousand entries and about 100 MB (tar.gz and zip), each into an empty folder; and the peak
+// memory of an extraction above an idle process, for the full package and a quarter of it.
+// SideBySide alternates the two and reports their ratio.
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "extractor.h"
+#include "strtable.h"
+#include "test_package.h"
+
+extern char** environ;
+
+namespace {
+
+std::string work_dir;
+
+std::string PackagePath(const std::string& kind) {
+  return work_dir + "/package-" + kind;
+}
+
+// Bytes that compress about as well as a bundle's binaries and resources do (roughly 3:1).
+std::string Content(std::mt19937& rng, size_t size) {
+  static const char* words[] = {"Corvane",
+                                "sync",
+                                "folder",
+                                "\x7f"
+                                "ELF",
+                                "__text",
+                                "0x0000",
+                                "client",
+                                "resource",
+                                "\x01\x02\x03",
+                                "plist",
+                                "string",
+                                "framework"};
+  std::string s;
+  s.reserve(size);
+  while (s.size() < size) {
+    if (rng() % 3 == 0) {
+      s += static_cast<char>(rng());
+      s += static_cast<char>(rng());
+    } else {
+      s += words[rng() % (sizeof(words) / sizeof(words[0]))];
+    }
+  }
+  s.resize(size);
+  return s;
+}
+
+// About 3000 entries: folders, many small resources and localisations, a few large binaries,
+// framework links and a hard link. `scale` shrinks every file's size.
+std::vector<testpackage::Entry> BundleEntries(double scale) {
+  using testpackage::Dir;
+  using testpackage::File;
+  std::mt19937 rng(42);
+  std::vector<testpackage::Entry> e;
+  e.push_back(Dir("Contents/"));
+  e.push_back(Dir("Contents/MacOS/"));
+  e.push_back(File("Contents/MacOS/corvane-ui", Content(rng, size_t(30e6 * scale)), 0755));
+  e.push_back(Dir("Contents/Frameworks/Core.framework/Versions/A/Resources/"));
+  for (int i = 0; i < 4; ++i)
+    e.push_back(
+        File("Contents/Frameworks/Lib" + std::to_string(i) + ".dylib", Content(rng, size_t(8e6 * scale))));
+  e.push_back(File("Contents/Frameworks/Core.framework/Versions/A/Core", Content(rng, size_t(6e6 * scale))));
+  e.push_back(testpackage::Symlink("Contents/Frameworks/Core.framework/Versions/Current", "A"));
+  e.push_back(testpackage::Symlink("Contents/Frameworks/Core.framework/Core", "Versions/Current/Core"));
+  for (int lang = 0; lang < 30; ++lang) {
+    std::string folder = "Contents/Resources/l" + std::to_string(lang) + ".lproj/";
+    e.push_back(Dir(folder));
+    for (int i = 0; i < 40; ++i)
+      e.push_back(
+          File(folder + "s" + std::to_string(i) + ".strings", Content(rng, size_t(4000 * scale) + 1)));
+  }
+  for (int d = 0; d < 20; ++d) {
+    std::string folder = "Contents/Resources/images/set" + std::to_string(d) + "/";
+    e.push_back(Dir(folder));
+    for (int i = 0; i < 80; ++i)
+      e.push_back(File(folder + "i" + std::to_string(i) + ".png", Content(rng, size_t(18000 * scale) + 1)));
+  }
+  e.push_back(File("Contents/Resources/LICENSE", "licence"));
+  e.push_back(testpackage::Hardlink("Contents/LICENSE", "Contents/Resources/LICENSE"));
+  return e;
+}
+
+void MakePackages() {
+  StrTable::InitStrTable();
+  for (double scale : {1.0, 0.25}) {
+    auto entries = BundleEntries(scale);
+    std::string suffix = scale == 1.0 ? "" : "-quarter";
+    testpackage::WriteArchive(PackagePath("tar.gz" + suffix), entries, testpackage::Format::kTarGz);
+    if (scale == 1.0) testpackage::WriteArchive(PackagePath("zip"), entries, testpackage::Format::kZip);
+  }
+  struct stat st;
+  stat(PackagePath("tar.gz").c_str(), &st);
+  fprintf(stderr, "package: %zu entries, tar.gz %.1f MB\n", BundleEntries(1.0).size(), st.st_size / 1e6);
+}
+
+std::string FreshDest() {
+  std::string dest = work_dir + "/dest";
+  QDir(QString::fromStdString(dest)).removeRecursively();
+  mkdir(dest.c_str(), 0755);
+  return dest;
+}
+
+int ExtractOnce(const std::string& package, const std::string& dest) {
+  Extractor extractor;
+  extractor.archive_path = package.c_str();
+  extractor.dest_path = dest.c_str();
+  return extractor.Extract();
+}
+
+// Runs bsdtar -xf and returns its wait status; `rusage` gets its resource use.
+int Bsdtar(const std::string& package, const std::string& dest, struct rusage* usage) {
+  const char* argv[] = {"bsdtar", "-xf", package.c_str(), "-C", dest.c_str(), nullptr};
+  pid_t pid;
+  if (posix_spawnp(&pid, "bsdtar", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return -1;
+  int status = 0;
+  wait4(pid, &status, 0, usage);
+  return status;
+}
+
+void BM_Extract(benchmark::State& state, std::string kind) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::string dest = FreshDest();
+    state.ResumeTiming();
+    if (ExtractOnce(PackagePath(kind), dest) != 0) state.SkipWithError("Extract failed");
+  }
+}
+
+void BM_Bsdtar(benchmark::State& state, std::string kind) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::string dest = FreshDest();
+    state.ResumeTiming();
+    struct rusage usage;
+    if (Bsdtar(PackagePath(kind), dest, &usage) != 0) state.SkipWithError("bsdtar failed");
+  }
+}
+
+// Extract and bsdtar alternately on the same package, so that load from elsewhere on the machine
+// falls on both alike; the counter is the ratio of their summed wall times.
+void BM_SideBySide(benchmark::State& state, std::string kind) {
+  double ours = 0, theirs = 0;
+  for (auto _ : state) {
+    std::string dest = FreshDest();
+    auto t0 = std::chrono::steady_clock::now();
+    if (ExtractOnce(PackagePath(kind), dest) != 0) state.SkipWithError("Extract failed");
+    auto t1 = std::chrono::steady_clock::now();
+    dest = FreshDest();
+    struct rusage usage;
+    auto t2 = std::chrono::steady_clock::now();
+    if (Bsdtar(PackagePath(kind), dest, &usage) != 0) state.SkipWithError("bsdtar failed");
+    auto t3 = std::chrono::steady_clock::now();
+    ours += std::chrono::duration<double>(t1 - t0).count();
+    theirs += std::chrono::duration<double>(t3 - t2).count();
+  }
+  state.counters["extract_s"] = ours / state.iterations();
+  state.counters["bsdtar_s"] = theirs / state.iterations();
+  state.counters["ratio"] = ours / theirs;
+}
+
+// Peak resident memory of a child that extracts, minus that of a child that does nothing (both
+// start as copies of this process), in MiB.
+void BM_PeakMemory(benchmark::State& state, std::string kind) {
+  double above_idle = 0;
+  for (auto _ : state) {
+    std::string dest = FreshDest();
+    struct rusage idle, busy;
+    pid_t pid = fork();
+    if (pid == 0) _exit(0);
+    wait4(pid, nullptr, 0, &idle);
+    pid = fork();
+    if (pid == 0) _exit(ExtractOnce(PackagePath(kind), dest) == 0 ? 0 : 1);
+    int status = 0;
+    wait4(pid, &status, 0, &busy);
+    if (status != 0) state.SkipWithError("Extract failed");
+    above_idle = (busy.ru_maxrss - idle.ru_maxrss) / 1024.0;
+  }
+  state.counters["extract_above_idle_MiB"] = above_idle;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* base = getenv("TMPDIR");
+  std::string templ = std::string(base && *base ? base : "/tmp") + "/corvane-extractor-bench-XXXXXX";
+  if (mkdtemp(templ.data()) == nullptr) return 1;
+  work_dir = templ.c_str();
+  MakePackages();
+
+  for (std::string kind : {"tar.gz", "zip"}) {
+    benchmark::RegisterBenchmark(("Extract/" + kind).c_str(), BM_Extract, kind)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(3);
+    benchmark::RegisterBenchmark(("bsdtar/" + kind).c_str(), BM_Bsdtar, kind)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(3);
+    benchmark::RegisterBenchmark(("SideBySide/" + kind).c_str(), BM_SideBySide, kind)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(6);
+  }
+  for (std::string kind : {"tar.gz", "tar.gz-quarter", "zip"})
+    benchmark::RegisterBenchmark(("PeakMemory/" + kind).c_str(), BM_PeakMemory, kind)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(1);
+
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  QDir(QString::fromStdString(work_dir)).removeRecursively();
+  return 0;
+}
