@@ -35,6 +35,12 @@ size_t need_for(size_t len, size_t amount) {
   return len + amount + 1;
 }
 
+// A length for ICU: the count itself, which lets ICU take its faster counted loops, or -1 (up to the
+// zero terminator, which ends these texts anyway) when it does not fit.
+int32_t icu_length(size_t n) {
+  return n > INT32_MAX ? -1 : static_cast<int32_t>(n);
+}
+
 int32_t icu_capacity(size_t cap) {
   return static_cast<int32_t>(std::min<size_t>(cap, INT32_MAX));
 }
@@ -44,6 +50,37 @@ UChar* as_uchar(unsigned short* p) {
 }
 const UChar* as_uchar(const unsigned short* p) {
   return reinterpret_cast<const UChar*>(p);
+}
+
+// Output buffers for the ICU calls, one per thread. A call writes its result here in one pass; the
+// result is then copied into the string's own buffer sized exactly to it, the same buffer that
+// measuring first and converting second would give, without the measuring pass.
+template <typename T>
+std::vector<T>& scratch() {
+  thread_local std::vector<T> buffer(512);
+  return buffer;
+}
+
+// Runs call(dest, capacity, &err), an ICU call that returns its output length, into the thread's
+// scratch buffer; when the output and its terminator did not fit, grows the buffer and calls again.
+template <typename T, typename Call>
+int32_t call_into_scratch(Call call, UErrorCode* err) {
+  std::vector<T>& out = scratch<T>();
+  *err = U_ZERO_ERROR;
+  int32_t len = call(out.data(), icu_capacity(out.size()), err);
+  if (*err == U_BUFFER_OVERFLOW_ERROR || *err == U_STRING_NOT_TERMINATED_WARNING) {
+    out.resize(static_cast<size_t>(len) + 1);
+    *err = U_ZERO_ERROR;
+    len = call(out.data(), icu_capacity(out.size()), err);
+  }
+  return U_SUCCESS(*err) ? len : 0;
+}
+
+// Gives back the memory of a scratch buffer that a long text made large.
+template <typename T>
+void release_scratch() {
+  std::vector<T>& buffer = scratch<T>();
+  if (buffer.size() > 65536) std::vector<T>(512).swap(buffer);
 }
 
 size_t units_before_zero(const unsigned short* p, size_t n) {
@@ -194,38 +231,46 @@ void ustring::drop_utf16() const {
 // UTF-8 to UTF-16 into the cache. Invalid UTF-8 leaves the cache empty (so the next request tries
 // again) and the text as it was.
 void ustring::make_utf16() const {
-  UErrorCode err = U_ZERO_ERROR;
-  int32_t len = 0;
-  u_strFromUTF8(nullptr, 0, &len, data, -1, &err);
-  err = U_ZERO_ERROR;
-  size_wdata(need_for(static_cast<size_t>(std::max(len, 0)), 0));
-  len = 0;
-  u_strFromUTF8(as_uchar(wdata), icu_capacity(wdata_cap), &len, data, -1, &err);
+  UErrorCode err;
+  const int32_t text_len = icu_length(search_end());
+  const int32_t len = call_into_scratch<UChar>(
+      [this, text_len](UChar* dest, int32_t capacity, UErrorCode* e) {
+        int32_t n = 0;
+        u_strFromUTF8(dest, capacity, &n, data, text_len, e);
+        return n;
+      },
+      &err);
+  size_wdata(need_for(static_cast<size_t>(len), 0));
   if (U_SUCCESS(err)) {
+    std::memcpy(wdata, scratch<UChar>().data(), static_cast<size_t>(len) * sizeof(UChar));
     wdata_len = static_cast<size_t>(len);
     wdata[wdata_len] = 0;
   } else {
     std::cerr << "Warning: u_strFromUTF8: error code " << err << " at line " << __LINE__ << std::endl;
     drop_utf16();
   }
+  release_scratch<UChar>();
 }
 
 // Regenerates the text from the whole UTF-16 form. A form that does not convert (an unpaired
 // surrogate) empties the string.
 void ustring::make_utf8() {
-  UErrorCode err = U_ZERO_ERROR;
-  int32_t len = 0;
-  u_strToUTF8(nullptr, 0, &len, as_uchar(wdata), -1, &err);
-  err = U_ZERO_ERROR;
+  UErrorCode err;
+  const int32_t len = call_into_scratch<char>(
+      [this](char* dest, int32_t capacity, UErrorCode* e) {
+        int32_t n = 0;
+        u_strToUTF8(dest, capacity, &n, as_uchar(wdata), icu_length(wdata_len), e);
+        return n;
+      },
+      &err);
   try {
-    size_data(need_for(static_cast<size_t>(std::max(len, 0)), 0));
+    size_data(need_for(static_cast<size_t>(len), 0));
   } catch (...) {
     drop_utf16();  // the text stays as it was; the cache must not claim to be its conversion
     throw;
   }
-  len = 0;
-  u_strToUTF8(data, icu_capacity(data_cap), &len, as_uchar(wdata), -1, &err);
   if (U_SUCCESS(err)) {
+    std::memcpy(data, scratch<char>().data(), static_cast<size_t>(len));
     data_len = static_cast<size_t>(len);
     data[data_len] = '\0';
   } else {
@@ -234,6 +279,7 @@ void ustring::make_utf8() {
     data[0] = '\0';
     drop_utf16();
   }
+  release_scratch<char>();
 }
 
 // ---- Appending
@@ -642,12 +688,30 @@ ustring ustring::normalize(const ustring& s, normalization_form form) {
   }
 
   const UChar* source = as_uchar(s.c_str_utf16());
-  int32_t len = unorm2_normalize(normalizer, source, -1, nullptr, 0, &err);
+  // Most names are already in the form asked for; the result is then a copy of both forms of s (its
+  // text up to the first zero byte being exactly the UTF-8 of its UTF-16 form).
+  const size_t units = s.wdata_len;
+  if (units != 0 &&
+      static_cast<size_t>(unorm2_spanQuickCheckYes(normalizer, source, icu_length(units), &err)) == units &&
+      U_SUCCESS(err)) {
+    result.size_wdata(units + 1);
+    std::memcpy(result.wdata, s.wdata, (units + 1) * sizeof(unsigned short));
+    result.wdata_len = units;
+    const size_t bytes = std::strlen(s.data);
+    result.size_data(bytes + 1);
+    std::memcpy(result.data, s.data, bytes + 1);
+    result.data_len = bytes;
+    return result;
+  }
   err = U_ZERO_ERROR;
-  result.size_wdata(need_for(static_cast<size_t>(std::max(len, 0)), 0));
-  len =
-      unorm2_normalize(normalizer, source, -1, as_uchar(result.wdata), icu_capacity(result.wdata_cap), &err);
+  const int32_t len = call_into_scratch<UChar>(
+      [normalizer, source, units](UChar* dest, int32_t capacity, UErrorCode* e) {
+        return unorm2_normalize(normalizer, source, icu_length(units), dest, capacity, e);
+      },
+      &err);
+  result.size_wdata(need_for(static_cast<size_t>(len), 0));
   if (U_SUCCESS(err)) {
+    std::memcpy(result.wdata, scratch<UChar>().data(), static_cast<size_t>(len) * sizeof(UChar));
     result.wdata_len = static_cast<size_t>(len);
     result.wdata[result.wdata_len] = 0;
     result.make_utf8();
@@ -655,6 +719,7 @@ ustring ustring::normalize(const ustring& s, normalization_form form) {
     std::cerr << "Warning: unorm2_normalize: error code " << err << " at line " << __LINE__ << std::endl;
     result.clear();
   }
+  release_scratch<UChar>();
   return result;
 }
 

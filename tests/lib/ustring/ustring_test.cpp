@@ -519,6 +519,29 @@ TEST(UstringNormalize, ComposeAndDecompose) {
   EXPECT_EQ(mixed.normalize(ustring::NFD).length(), 14u);
 }
 
+TEST(UstringNormalize, ResultIsSizedExactlyWhetherOrNotItChanged) {
+  const ustring already = ustring::normalize(ustring(kCafe), ustring::NFC);  // nothing to compose
+  EXPECT_STREQ(already.c_str(), kCafe);
+  EXPECT_EQ(access::data_cap(already), 6u);
+  EXPECT_EQ(access::wdata_len(already), 4u);
+  EXPECT_EQ(access::wdata_cap(already), 5u);
+  ustring cut(kCafe);
+  cut.append('\0', 1).append("tail");  // normalisation sees the text up to its first zero byte
+  EXPECT_STREQ(cut.normalize(ustring::NFD).c_str(), kCafeNfd);
+  EXPECT_EQ(cut.normalize(ustring::NFC).length(), 5u);
+}
+
+TEST(UstringNormalize, LongTexts) {
+  std::string big;
+  for (int i = 0; i < 40000; ++i) big += kCafe;  // 200,000 bytes, 160,000 units
+  const ustring s(big);
+  EXPECT_EQ(utf16_of(s).size(), 160000u);
+  const ustring nfd = s.normalize(ustring::NFD);
+  EXPECT_EQ(nfd.length(), 240000u);
+  EXPECT_EQ(nfd.normalize(ustring::NFC), s);
+  EXPECT_EQ(ustring(units(u"caf\u00E9")).normalize(ustring::NFD).length(), 6u);  // after the large ones
+}
+
 TEST(UstringNormalize, EmptyAndInvalidGiveEmpty) {
   testing::internal::CaptureStderr();
   EXPECT_TRUE(ustring().normalize(ustring::NFC).empty());
