@@ -77,9 +77,11 @@ int StatusType(const char* path, int* type) {
   return 1;
 }
 
-// Whether `stored` is `given`, allowing only a difference of Unicode composition.
+// Whether `stored` is `given`, allowing only a difference of Unicode composition. Text that is not
+// UTF-8 has no composition (it would normalise to nothing): its bytes must match.
 bool SameUnderComposition(const ustring& stored, const ustring& given) {
   if (stored == given) return true;
+  if (!ustring::is_valid(stored) || !ustring::is_valid(given)) return false;
   return ustring::normalize(stored, ustring::NFC) == ustring::normalize(given, ustring::NFC);
 }
 

@@ -144,8 +144,10 @@ int StatusOf(int err) {
   }
 }
 
-// Equal ignoring letter case and Unicode composition.
+// Equal ignoring letter case and Unicode composition. A name that is not UTF-8 is equivalent to
+// none.
 bool EquivalentNames(const ustring& a, const ustring& b) {
+  if (!ustring::is_valid(a) || !ustring::is_valid(b)) return false;
   UErrorCode err = U_ZERO_ERROR;
   int32_t order =
       unorm_compare(reinterpret_cast<const UChar*>(a.c_str_utf16()), -1,

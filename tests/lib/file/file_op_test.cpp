@@ -159,6 +159,13 @@ TEST_F(FileOpTest, DecomposedNameOnDiskExistsExactlyUnderItsOwnSpelling) {
   EXPECT_TRUE(IsFileExist(nfd, false));
 }
 
+TEST_F(FileOpTest, NameThatIsNotUtf8IsComparedByItsBytes) {
+  WriteFile(at("\xff"), "");
+  EXPECT_TRUE(IsFileExist(real("\xff"), true));
+  EXPECT_FALSE(IsFileExist(RealPath(tmp()) + "/./\xff", true));
+  EXPECT_TRUE(IsFileExist(RealPath(tmp()) + "/./\xff", false));
+}
+
 TEST_F(FileOpTest, RecordsCompareOnContentNotOwnership) {
   WriteFile(at("file"), "abc");
   _FILE_INFO_tag before, after;

@@ -101,6 +101,8 @@ TEST_F(PathRefTest, FolderSpellingOfAName) {
   EXPECT_EQ("LONGNAME.TXT", PathRefStoredEntryName(d, "LONGNA~1.TXT", Inode(at("d/LONGNAME.TXT"))))
       << "a short name is matched by its inode";
   EXPECT_EQ("other", PathRefStoredEntryName(d, "other", 1)) << "no match: the name as given";
+  WriteFile(at("d/\xff"), "");
+  EXPECT_EQ("\xfe", PathRefStoredEntryName(d, "\xfe", 1)) << "names that are not UTF-8 match only by bytes";
   EXPECT_EQ("makefile.bak", PathRefStoredEntryName(d, "MAKEFILE.BAK", 0))
       << "an equivalent name serves where the volume makes up inode numbers";
 }
