@@ -14,9 +14,10 @@
 namespace testsupport {
 namespace {
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  // Folders made read-only by a test must still go.
-  chmod(path, 0700);
+int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*) {
+  // Folders made read-only by a test must still go. Only folders: chmod follows a symbolic link
+  // and would change whatever it points to, possibly outside the temporary folder.
+  if (type == FTW_DP) chmod(path, 0700);
   if (remove(path) != 0 && errno != ENOENT) {
     // Make the parent writable and retry once.
     std::string parent(path);
