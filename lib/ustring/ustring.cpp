@@ -45,9 +45,6 @@ int32_t icu_capacity(size_t cap) {
   return static_cast<int32_t>(std::min<size_t>(cap, INT32_MAX));
 }
 
-UChar* as_uchar(unsigned short* p) {
-  return reinterpret_cast<UChar*>(p);
-}
 const UChar* as_uchar(const unsigned short* p) {
   return reinterpret_cast<const UChar*>(p);
 }
@@ -76,11 +73,39 @@ int32_t call_into_scratch(Call call, UErrorCode* err) {
   return U_SUCCESS(*err) ? len : 0;
 }
 
-// Gives back the memory of a scratch buffer that a long text made large.
-template <typename T>
-void release_scratch() {
-  std::vector<T>& buffer = scratch<T>();
-  if (buffer.size() > 65536) std::vector<T>(512).swap(buffer);
+// Held while the scratch buffers are in use; afterwards gives back the memory of any that a long text
+// made large.
+class ScratchUse {
+ public:
+  ScratchUse() = default;
+  ScratchUse(const ScratchUse&) = delete;
+  ScratchUse& operator=(const ScratchUse&) = delete;
+  ~ScratchUse() {
+    Release(scratch<UChar>());
+    Release(scratch<char>());
+  }
+
+ private:
+  template <typename T>
+  static void Release(std::vector<T>& buffer) {
+    if (buffer.size() > 65536) std::vector<T>(512).swap(buffer);
+  }
+};
+
+// UTF-16 to UTF-8 into the thread's scratch buffer. On failure (an unpaired surrogate) warns and
+// returns 0 with err set.
+int32_t utf8_into_scratch(const unsigned short* units, size_t count, UErrorCode* err) {
+  const int32_t len = call_into_scratch<char>(
+      [units, count](char* dest, int32_t capacity, UErrorCode* e) {
+        int32_t n = 0;
+        u_strToUTF8(dest, capacity, &n, as_uchar(units), icu_length(count), e);
+        return n;
+      },
+      err);
+  if (U_FAILURE(*err)) {
+    std::cerr << "Warning: u_strToUTF8: error code " << *err << " at line " << __LINE__ << std::endl;
+  }
+  return len;
 }
 
 size_t units_before_zero(const unsigned short* p, size_t n) {
@@ -167,7 +192,23 @@ int compare_bytes(const char* a, const char* b, size_t n, bool ignore_case) {
 
 }  // namespace
 
-ustring::ustring() : data(nullptr), data_len(0), data_cap(4), wdata(nullptr), wdata_len(0), wdata_cap(4) {
+// What the sizing rule makes of a new string's 4-element buffer when it is first sized for `need`.
+size_t first_capacity(size_t need) {
+  return need > 4 || need < 2 ? need : 4;
+}
+
+ustring::ustring() : ustring(4, 4) {}
+
+// A new string whose buffers already have the capacities that sizing them for their first contents
+// would give, which spares constructors a malloc and a realloc.
+ustring::ustring(size_t data_need, size_t wdata_need)
+    : data(nullptr),
+      data_len(0),
+      data_cap(first_capacity(data_need)),
+      wdata(nullptr),
+      wdata_len(0),
+      wdata_cap(first_capacity(wdata_need)) {
+  if (wdata_cap > SIZE_MAX / sizeof(unsigned short)) throw std::bad_alloc();
   data = static_cast<char*>(std::malloc(data_cap));
   wdata = static_cast<unsigned short*>(std::malloc(wdata_cap * sizeof(unsigned short)));
   if (data == nullptr || wdata == nullptr) {
@@ -179,18 +220,29 @@ ustring::ustring() : data(nullptr), data_len(0), data_cap(4), wdata(nullptr), wd
   wdata[0] = 0;
 }
 
-// The converting constructors delegate to the default one, so that the destructor frees the buffers
+// Both forms given: bytes of UTF-8 and count units of its UTF-16 form.
+ustring::ustring(const char* text, size_t bytes, const unsigned short* units, size_t count)
+    : ustring(bytes + 1, count + 1) {
+  std::memcpy(data, text, bytes);
+  data[bytes] = '\0';
+  data_len = bytes;
+  std::memcpy(wdata, units, count * sizeof(unsigned short));
+  wdata[count] = 0;
+  wdata_len = count;
+}
+
+// The converting constructors delegate to another one, so that the destructor frees the buffers
 // when the conversion throws.
-ustring::ustring(const ustring& s) : ustring() {
+ustring::ustring(const ustring& s) : ustring(strnlen(s.data, s.data_len) + 1, 4) {
   assign(s, 0, npos);
 }
-ustring::ustring(const char* p) : ustring() {
+ustring::ustring(const char* p) : ustring(p ? std::strlen(p) + 1 : 1, 4) {
   append(p);
 }
 ustring::ustring(const unsigned short* p) : ustring() {
   append(p);
 }
-ustring::ustring(const std::string& s) : ustring() {
+ustring::ustring(const std::string& s) : ustring(std::strlen(s.c_str()) + 1, 4) {
   append(s);
 }
 ustring::ustring(char c) : ustring() {
@@ -231,6 +283,7 @@ void ustring::drop_utf16() const {
 // UTF-8 to UTF-16 into the cache. Invalid UTF-8 leaves the cache empty (so the next request tries
 // again) and the text as it was.
 void ustring::make_utf16() const {
+  const ScratchUse use;
   UErrorCode err;
   const int32_t text_len = icu_length(search_end());
   const int32_t len = call_into_scratch<UChar>(
@@ -249,20 +302,14 @@ void ustring::make_utf16() const {
     std::cerr << "Warning: u_strFromUTF8: error code " << err << " at line " << __LINE__ << std::endl;
     drop_utf16();
   }
-  release_scratch<UChar>();
 }
 
 // Regenerates the text from the whole UTF-16 form. A form that does not convert (an unpaired
 // surrogate) empties the string.
 void ustring::make_utf8() {
+  const ScratchUse use;
   UErrorCode err;
-  const int32_t len = call_into_scratch<char>(
-      [this](char* dest, int32_t capacity, UErrorCode* e) {
-        int32_t n = 0;
-        u_strToUTF8(dest, capacity, &n, as_uchar(wdata), icu_length(wdata_len), e);
-        return n;
-      },
-      &err);
+  const int32_t len = utf8_into_scratch(wdata, wdata_len, &err);
   try {
     size_data(need_for(static_cast<size_t>(len), 0));
   } catch (...) {
@@ -274,12 +321,10 @@ void ustring::make_utf8() {
     data_len = static_cast<size_t>(len);
     data[data_len] = '\0';
   } else {
-    std::cerr << "Warning: u_strToUTF8: error code " << err << " at line " << __LINE__ << std::endl;
     data_len = 0;
     data[0] = '\0';
     drop_utf16();
   }
-  release_scratch<char>();
 }
 
 // ---- Appending
@@ -496,7 +541,7 @@ const unsigned short* ustring::c_str_utf16() const {
 
 ustring ustring::substr(size_t pos, size_t n) const {
   if (pos > data_len) throw std::out_of_range("substr");
-  ustring part;
+  ustring part(strnlen(data + pos, std::min(n, data_len - pos)) + 1, 4);
   part.append_utf8(data + pos, std::min(n, data_len - pos));
   return part;
 }
@@ -672,8 +717,7 @@ bool ustring::is_valid(const ustring& s) {
 }
 
 ustring ustring::normalize(const ustring& s, normalization_form form) {
-  ustring result;
-  if (s.data_len == 0) return result;
+  if (s.data_len == 0) return ustring();
 
   UErrorCode err = U_ZERO_ERROR;
   const UNormalizer2* normalizer = nullptr;
@@ -684,7 +728,7 @@ ustring ustring::normalize(const ustring& s, normalization_form form) {
   }
   if (normalizer == nullptr || U_FAILURE(err)) {
     std::cerr << "Warning: unorm2_getInstance: error code " << err << " at line " << __LINE__ << std::endl;
-    return result;
+    return ustring();
   }
 
   const UChar* source = as_uchar(s.c_str_utf16());
@@ -694,33 +738,24 @@ ustring ustring::normalize(const ustring& s, normalization_form form) {
   if (units != 0 &&
       static_cast<size_t>(unorm2_spanQuickCheckYes(normalizer, source, icu_length(units), &err)) == units &&
       U_SUCCESS(err)) {
-    result.size_wdata(units + 1);
-    std::memcpy(result.wdata, s.wdata, (units + 1) * sizeof(unsigned short));
-    result.wdata_len = units;
-    const size_t bytes = std::strlen(s.data);
-    result.size_data(bytes + 1);
-    std::memcpy(result.data, s.data, bytes + 1);
-    result.data_len = bytes;
-    return result;
+    return ustring(s.data, std::strlen(s.data), s.wdata, units);
   }
+  const ScratchUse use;
   err = U_ZERO_ERROR;
   const int32_t len = call_into_scratch<UChar>(
       [normalizer, source, units](UChar* dest, int32_t capacity, UErrorCode* e) {
         return unorm2_normalize(normalizer, source, icu_length(units), dest, capacity, e);
       },
       &err);
-  result.size_wdata(need_for(static_cast<size_t>(len), 0));
-  if (U_SUCCESS(err)) {
-    std::memcpy(result.wdata, scratch<UChar>().data(), static_cast<size_t>(len) * sizeof(UChar));
-    result.wdata_len = static_cast<size_t>(len);
-    result.wdata[result.wdata_len] = 0;
-    result.make_utf8();
-  } else {
+  const size_t wneed = need_for(static_cast<size_t>(len), 0);
+  if (U_FAILURE(err)) {
     std::cerr << "Warning: unorm2_normalize: error code " << err << " at line " << __LINE__ << std::endl;
-    result.clear();
+    return ustring(4, wneed);
   }
-  release_scratch<UChar>();
-  return result;
+  const unsigned short* normalized = reinterpret_cast<const unsigned short*>(scratch<UChar>().data());
+  const int32_t bytes = utf8_into_scratch(normalized, static_cast<size_t>(len), &err);
+  if (U_FAILURE(err)) return ustring(1, wneed);
+  return ustring(scratch<char>().data(), static_cast<size_t>(bytes), normalized, static_cast<size_t>(len));
 }
 
 ustring ustring::normalize(normalization_form form) const {

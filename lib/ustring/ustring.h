@@ -155,6 +155,9 @@ class ustring {
  private:
   friend struct ustring_test_access;  // lets tests and the fuzzer check buffer sizes and invariants
 
+  ustring(size_t data_need, size_t wdata_need);
+  ustring(const char* text, size_t bytes, const unsigned short* units, size_t count);
+
   size_t search_end() const;
   void size_data(size_t need);
   void size_wdata(size_t need) const;

@@ -339,6 +339,22 @@ TEST(UstringBuffers, GrowExactlyAndShrinkBelowHalf) {
   }
 }
 
+TEST(UstringBuffers, NewStringsAreSizedAsTheirFirstAppendSizesThem) {
+  EXPECT_EQ(access::data_cap(ustring("")), 1u);  // 1 is below half of the first 4 bytes
+  EXPECT_EQ(access::data_cap(ustring("ab")), 4u);
+  EXPECT_EQ(access::data_cap(ustring(std::string(10, 'a'))), 11u);
+  const ustring long_text(std::string(600, 'a'));
+  EXPECT_EQ(access::data_cap(ustring(long_text)), 601u);
+  EXPECT_EQ(access::data_cap(long_text.substr(0, 2)), 4u);
+  EXPECT_EQ(access::data_cap(long_text.substr(100)), 501u);
+  const ustring nfc = ustring(kCafeNfd).normalize(ustring::NFC);
+  EXPECT_EQ(access::data_cap(nfc), 6u);
+  EXPECT_EQ(access::wdata_cap(nfc), 5u);
+  for (const ustring& s : {ustring("x"), ustring(long_text), long_text.substr(3)}) {
+    EXPECT_EQ(access::wdata_cap(s), 4u);
+  }
+}
+
 TEST(UstringBuffers, Utf16BufferFollowsTheSameRule) {
   ustring s(std::string(20, 'a'));
   s.c_str_utf16();
