@@ -35,6 +35,11 @@ size_t need_for(size_t len, size_t amount) {
   return len + amount + 1;
 }
 
+// What the sizing rule makes of a new string's 4-element buffer when it is first sized for `need`.
+size_t first_capacity(size_t need) {
+  return need > 4 || need < 2 ? need : 4;
+}
+
 // A length for ICU: the count itself, which lets ICU take its faster counted loops, or -1 (up to the
 // zero terminator, which ends these texts anyway) when it does not fit.
 int32_t icu_length(size_t n) {
@@ -191,11 +196,6 @@ int compare_bytes(const char* a, const char* b, size_t n, bool ignore_case) {
 }
 
 }  // namespace
-
-// What the sizing rule makes of a new string's 4-element buffer when it is first sized for `need`.
-size_t first_capacity(size_t need) {
-  return need > 4 || need < 2 ? need : 4;
-}
 
 ustring::ustring() : ustring(4, 4) {}
 
