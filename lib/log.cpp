@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -24,6 +25,13 @@ namespace {
 
 bool IsStandardStream(FILE* fp) {
   return fp == stdout || fp == stderr;
+}
+
+// <syslog.h> defines LOG_WARNING as a priority, so the site is spelled out.
+void WarnRejectedLevelFile() {
+  CORVANE_LOG_AT(Logger::LEVEL_WARNING, "WARNING", "launcher_debug",
+                 "ignoring log level file '%s': it cannot be read or is not in key=value form",
+                 Logger::config.config_path.c_str());
 }
 
 }  // namespace
@@ -62,9 +70,14 @@ int Logger::Initialize(const InitConfig& init_config) {
 
   log_level["default_component"] = kDefaultLevel;
 
+  // A missing level file simply adds no levels. One that is there but cannot be read or is malformed
+  // adds none either, and says so once the logger writes: otherwise a typo in it silently keeps the
+  // detail someone asked for out of the log.
+  bool levels_rejected = false;
   if (!config.config_path.empty()) {
     Config levels;
-    levels.read(config.config_path);  // a missing or malformed file simply adds no levels
+    if (levels.read(config.config_path) != 0 && access(config.config_path.c_str(), F_OK) == 0)
+      levels_rejected = true;
     for (const auto& entry : levels.entries) log_level[entry.first] = levels.get_int(entry.first);
   }
 
@@ -78,6 +91,7 @@ int Logger::Initialize(const InitConfig& init_config) {
       *log_rotated_count_shared = 0;
       log_rotated_count_private = 0;
       log_initialized = true;
+      if (levels_rejected) WarnRejectedLevelFile();
       return 0;
     default:
       break;
@@ -91,6 +105,7 @@ int Logger::Initialize(const InitConfig& init_config) {
   log_rotated_count_private = 0;
   *log_size = GetFileSize(config.file_path);
   log_initialized = true;
+  if (levels_rejected) WarnRejectedLevelFile();
   return 0;
 }
 
