@@ -1,0 +1,392 @@
+#include "harness.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace reliability {
+namespace {
+
+const char kBundle[] = CORVANE_BUNDLE;
+
+std::string Info(int build) {
+  return "[Version]\nmajor_version=1\nminor_version=0\nbuild_version=" + std::to_string(build) +
+         "\nicon_overlay_version=1\n";
+}
+
+// Deterministic, poorly compressible bytes.
+std::string Filler(int n, size_t size, const std::string& flavour) {
+  std::string data(size, '\0');
+  uint32_t x = 2166136261u ^ static_cast<uint32_t>(n * 7919);
+  for (char c : flavour) x = (x ^ static_cast<unsigned char>(c)) * 16777619u;
+  for (size_t i = 0; i < size; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    data[i] = static_cast<char>(x);
+  }
+  return data;
+}
+
+}  // namespace
+
+std::string FillerName(int n) {
+  char name[64];
+  snprintf(name, sizeof(name), "Contents/Resources/fill/d%02d/f%04d", n / 100, n);
+  return name;
+}
+
+std::vector<Entry> BundleEntries(int build, int fillers, size_t filler_size, const std::string& flavour) {
+  const std::string fw = "Contents/Frameworks/CorvaneCore.framework";
+  std::vector<Entry> e = {
+      {Entry::kDir, "Contents", "", 0755},
+      {Entry::kFile, "Contents/Info.plist", "<plist><dict><key>CFBundleExecutable</key></dict></plist>\n",
+       0644},
+      {Entry::kDir, "Contents/MacOS", "", 0755},
+      {Entry::kFile, "Contents/MacOS/corvane-ui", "#!/bin/sh\nexit 0\n", 0755},
+      {Entry::kDir, "Contents/Resources", "", 0755},
+      {Entry::kFile, "Contents/Resources/INFO", Info(build), 0644},
+      {Entry::kFile, "Contents/Resources/LICENSE", "Corvane Client " + flavour + "\n", 0644},
+      {Entry::kDir, "Contents/SharedSupport", "", 0755},
+      {Entry::kHardlink, "Contents/SharedSupport/LICENSE", "Contents/Resources/LICENSE", 0644},
+      {Entry::kDir, "Contents/Frameworks", "", 0755},
+      {Entry::kDir, fw, "", 0755},
+      {Entry::kDir, fw + "/Versions", "", 0755},
+      {Entry::kDir, fw + "/Versions/A", "", 0755},
+      {Entry::kFile, fw + "/Versions/A/CorvaneCore", "core " + flavour + "\n", 0755},
+      {Entry::kSymlink, fw + "/Versions/Current", "A", 0777},
+      {Entry::kSymlink, fw + "/CorvaneCore", "Versions/Current/CorvaneCore", 0777},
+      {Entry::kDir, "Contents/Resources/fill", "", 0755},
+  };
+  for (int n = 0; n < fillers; ++n) {
+    if (n % 100 == 0) {
+      const std::string name = FillerName(n);
+      e.push_back({Entry::kDir, name.substr(0, name.rfind('/')), "", 0755});
+    }
+    e.push_back({Entry::kFile, FillerName(n), Filler(n, filler_size, flavour), 0644});
+  }
+  return e;
+}
+
+void WritePackage(const std::string& path, const std::vector<Entry>& entries) {
+  archive* a = archive_write_new();
+  archive_write_add_filter_gzip(a);
+  archive_write_set_format_pax_restricted(a);
+  ASSERT_EQ(archive_write_open_filename(a, path.c_str()), ARCHIVE_OK) << archive_error_string(a);
+  for (const Entry& e : entries) {
+    archive_entry* entry = archive_entry_new();
+    archive_entry_set_pathname(entry, e.name.c_str());
+    archive_entry_set_mtime(entry, 1700000000, 0);
+    archive_entry_set_perm(entry, e.mode);
+    switch (e.kind) {
+      case Entry::kFile:
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_size(entry, static_cast<la_int64_t>(e.data.size()));
+        break;
+      case Entry::kDir:
+        archive_entry_set_filetype(entry, AE_IFDIR);
+        break;
+      case Entry::kSymlink:
+        archive_entry_set_filetype(entry, AE_IFLNK);
+        archive_entry_set_symlink(entry, e.data.c_str());
+        break;
+      case Entry::kHardlink:
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_hardlink(entry, e.data.c_str());
+        archive_entry_set_size(entry, 0);
+        break;
+    }
+    EXPECT_GE(archive_write_header(a, entry), ARCHIVE_WARN) << archive_error_string(a);
+    if (e.kind == Entry::kFile && !e.data.empty()) {
+      EXPECT_EQ(archive_write_data(a, e.data.data(), e.data.size()), static_cast<la_ssize_t>(e.data.size()));
+    }
+    archive_entry_free(entry);
+  }
+  EXPECT_EQ(archive_write_close(a), ARCHIVE_OK) << archive_error_string(a);
+  archive_write_free(a);
+}
+
+void WriteTree(const std::string& root, const std::vector<Entry>& entries) {
+  fs::create_directories(root);
+  for (const Entry& e : entries) {
+    const std::string path = root + "/" + e.name;
+    switch (e.kind) {
+      case Entry::kFile:
+        testsupport::WriteFile(path, e.data);
+        chmod(path.c_str(), e.mode);
+        break;
+      case Entry::kDir:
+        fs::create_directories(path);
+        chmod(path.c_str(), e.mode);
+        break;
+      case Entry::kSymlink:
+        ASSERT_EQ(symlink(e.data.c_str(), path.c_str()), 0) << path << ": " << strerror(errno);
+        break;
+      case Entry::kHardlink:
+        ASSERT_EQ(link((root + "/" + e.data).c_str(), path.c_str()), 0) << path << ": " << strerror(errno);
+        break;
+    }
+  }
+}
+
+void Unpack(const std::string& package, const std::string& dest) {
+  fs::create_directories(dest);
+  const std::string command = "bsdtar -xpf '" + package + "' -C '" + dest + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+std::map<std::string, std::string> Snapshot(const std::string& root, bool with_times) {
+  std::map<std::string, std::string> out;
+  if (!Exists(root)) return out;
+  std::map<std::pair<dev_t, ino_t>, std::string> first_of_inode;
+  std::vector<std::string> paths;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec))
+    paths.push_back(it->path().string());
+  EXPECT_FALSE(ec) << root << ": " << ec.message();
+  std::sort(paths.begin(), paths.end());
+  for (const std::string& path : paths) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+      ADD_FAILURE() << "lstat " << path << ": " << strerror(errno);
+      continue;
+    }
+    std::ostringstream d;
+    d << std::oct << (st.st_mode & 07777) << std::dec;
+    if (S_ISLNK(st.st_mode)) {
+      d << " link -> " << fs::read_symlink(path).string();
+    } else if (S_ISDIR(st.st_mode)) {
+      d << " dir";
+    } else if (S_ISREG(st.st_mode)) {
+      std::ifstream in(path, std::ios::binary);
+      std::ostringstream content;
+      content << in.rdbuf();
+      d << " file " << std::hash<std::string>()(content.str()) << " size " << st.st_size;
+      if (with_times) d << " mtime " << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec;
+      auto [pos, inserted] =
+          first_of_inode.emplace(std::make_pair(st.st_dev, st.st_ino), path.substr(root.size()));
+      if (!inserted) d << " same inode as " << pos->second;
+    } else {
+      d << " other";
+    }
+    out[path.substr(root.size())] = d.str();
+  }
+  return out;
+}
+
+std::string Difference(const std::map<std::string, std::string>& want,
+                       const std::map<std::string, std::string>& got) {
+  std::ostringstream d;
+  int shown = 0;
+  for (const auto& [path, what] : want) {
+    auto it = got.find(path);
+    if (it == got.end()) {
+      if (shown++ < 5) d << "  missing " << path << "\n";
+    } else if (it->second != what) {
+      if (shown++ < 5) d << "  differs " << path << ": " << it->second << " instead of " << what << "\n";
+    }
+  }
+  for (const auto& [path, what] : got) {
+    if (want.count(path) == 0 && shown++ < 5) d << "  extra " << path << " (" << what << ")\n";
+  }
+  if (shown > 5) d << "  ... " << shown - 5 << " more\n";
+  return d.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+int CountEntries(const std::string& path) {
+  if (!Exists(path)) return 0;
+  int n = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec))
+    ++n;
+  return n;
+}
+
+std::vector<std::string> BackupNames(const std::string& app) {
+  std::vector<std::string> found;
+  for (int n = 0; n <= 9; ++n) {
+    const std::string name = app + "_tmp" + (n == 0 ? std::string() : std::to_string(n));
+    if (Exists(name)) found.push_back(name);
+  }
+  return found;
+}
+
+void MakeBundle(const std::string& dir, const std::string& package, const std::string& info) {
+  ASSERT_TRUE(fs::is_directory(std::string(kBundle) + "/Contents/MacOS")) << "build the bundle target first";
+  fs::copy(kBundle, dir, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  const std::string resources = dir + "/Contents/Resources";
+  fs::copy_file(package, resources + "/package/skyhold.hpk", fs::copy_options::overwrite_existing);
+  testsupport::WriteFile(resources + "/INFO", info);
+  fs::create_directories(resources + "/log");
+  testsupport::WriteFile(resources + "/log/launcher.debug",
+                         "launcher_debug=7\nservice_debug=7\nextractor_debug=6\nfile_op_debug=4\n");
+}
+
+pid_t StartLauncher(const std::string& bundle, const std::string& home, const std::string& out_prefix) {
+  const std::string exe = bundle + "/Contents/MacOS/corvane-launcher";
+  const std::string out = out_prefix + ".out", err = out_prefix + ".err";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("HOME", home.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    unsetenv("QT_PLUGIN_PATH");
+    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (o < 0 || e < 0) _exit(126);
+    dup2(o, 1);
+    dup2(e, 2);
+    execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  EXPECT_GT(pid, 0) << "fork: " << strerror(errno);
+  return pid;
+}
+
+bool Ended(pid_t pid, int* status) {
+  return waitpid(pid, status, WNOHANG) == pid;
+}
+
+int WaitLauncher(pid_t pid, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (!Ended(pid, &status)) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      Kill(pid);
+      ADD_FAILURE() << "launcher " << pid << " did not end";
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!WIFEXITED(status)) {
+    ADD_FAILURE() << "launcher ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    return -1;
+  }
+  return WEXITSTATUS(status);
+}
+
+void Kill(pid_t pid) {
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+bool LogWatcher::Contains(const std::string& text) {
+  std::ifstream in(path_, std::ios::binary);
+  if (in.good()) {
+    in.seekg(static_cast<std::streamoff>(seen_.size()));
+    std::ostringstream more;
+    more << in.rdbuf();
+    seen_ += more.str();
+  }
+  return seen_.find(text) != std::string::npos;
+}
+
+std::vector<std::string> Messages(const std::string& log_text) {
+  std::vector<std::string> out;
+  std::istringstream in(log_text);
+  for (std::string line; std::getline(in, line);) {
+    const size_t pos = line.find("): ");
+    if (pos != std::string::npos) out.push_back(line.substr(pos + 3));
+  }
+  return out;
+}
+
+int Count(const std::vector<std::string>& messages, const std::string& prefix) {
+  return static_cast<int>(std::count_if(messages.begin(), messages.end(),
+                                        [&](const std::string& m) { return m.rfind(prefix, 0) == 0; }));
+}
+
+namespace {
+
+// Read by the fake interface's signal handler in the child; filled before fork.
+char fake_marker[4096];
+int fake_linger_ms;
+
+void OnTerm(int) {
+  const int fd = open(fake_marker, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd >= 0) close(fd);
+  struct timespec t = {fake_linger_ms / 1000, (fake_linger_ms % 1000) * 1000000L};
+  nanosleep(&t, nullptr);
+  _exit(0);
+}
+
+}  // namespace
+
+struct FakeUi::Reaper {
+  std::atomic<bool> reaped{false};
+  std::thread thread;
+};
+
+FakeUi::FakeUi(const std::string& marker, int linger_ms) {
+  snprintf(fake_marker, sizeof(fake_marker), "%s", marker.c_str());
+  fake_linger_ms = linger_ms;
+  pid_ = fork();
+  if (pid_ == 0) {
+    signal(SIGTERM, OnTerm);
+    for (;;) pause();
+  }
+  EXPECT_GT(pid_, 0) << "fork: " << strerror(errno);
+  const pid_t pid = pid_;
+  reaper_ = new Reaper;
+  Reaper* reaper = reaper_;
+  reaper_->thread = std::thread([pid, reaper] {
+    waitpid(pid, nullptr, 0);
+    reaper->reaped = true;
+  });
+}
+
+FakeUi::~FakeUi() {
+  // Only a child not yet reaped: a reaped number may already belong to another process.
+  if (pid_ > 0 && reaper_ != nullptr && !reaper_->reaped) kill(pid_, SIGKILL);
+  if (reaper_ != nullptr) {
+    reaper_->thread.join();
+    delete reaper_;
+  }
+}
+
+pid_t DeadPid() {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  waitpid(pid, nullptr, 0);
+  return pid;
+}
+
+bool PollUntil(const std::function<bool()>& predicate, pid_t pid, int* status,
+               std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (predicate()) return true;
+    if (Ended(pid, status)) return false;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+}
+
+}  // namespace reliability

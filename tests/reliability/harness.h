@@ -1,0 +1,109 @@
+// What the reliability tests share: packages built from a list of entries (with many filler files,
+// so that extraction and removal take long enough to be interrupted), a copy of the launcher bundle
+// the build assembles with such a package inside, launcher processes started for a home folder,
+// killed or waited for, and snapshots of trees to compare before and after. Everything lives below
+// the calling test's temporary folder. Not thread-safe; one test thread uses it.
+#ifndef CORVANE_TESTS_RELIABILITY_HARNESS_H_
+#define CORVANE_TESTS_RELIABILITY_HARNESS_H_
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace reliability {
+
+struct Entry {
+  enum Kind { kFile, kDir, kSymlink, kHardlink };
+  Kind kind;
+  std::string name;  // relative, "Contents/..."
+  std::string data;  // a file's bytes, or a link's target (a hard link's target is an entry name)
+  int mode;
+};
+
+// The entries of a per-user bundle of build `build`: folders, the interface program (a script that
+// exits at once), INFO, a framework reached through symbolic links, a hard link, and `fillers` files
+// of `filler_size` bytes named Contents/Resources/fill/dNN/fNNNN, numbered in archive order.
+// `flavour` changes every filler's content, so two bundles of one shape still differ byte for byte.
+std::vector<Entry> BundleEntries(int build, int fillers, size_t filler_size, const std::string& flavour);
+// The name of filler number `n` (0-based) as BundleEntries makes it.
+std::string FillerName(int n);
+
+// Writes `entries` in order as a gzip-compressed tar archive; fails the test on error.
+void WritePackage(const std::string& path, const std::vector<Entry>& entries);
+// Writes `entries` as files below `root` (created), as an earlier installation would have left them.
+void WriteTree(const std::string& root, const std::vector<Entry>& entries);
+// Unpacks `package` below `dest` with bsdtar: what a correct installation looks like.
+void Unpack(const std::string& package, const std::string& dest);
+
+// Type, mode, content (hashed), link target and shared inodes of every entry below `root`, keyed by
+// relative path; with `with_times` also each file's modification time. Empty when `root` is missing.
+std::map<std::string, std::string> Snapshot(const std::string& root, bool with_times);
+// Readable difference of two snapshots, at most a few lines; empty when equal.
+std::string Difference(const std::map<std::string, std::string>& want,
+                       const std::map<std::string, std::string>& got);
+
+bool Exists(const std::string& path);
+// Number of entries below `path` (recursively, not following links); 0 when missing.
+int CountEntries(const std::string& path);
+// Backup names of `app` ("<app>_tmp", "<app>_tmp1" ... "<app>_tmp9") that exist.
+std::vector<std::string> BackupNames(const std::string& app);
+
+// A copy of the launcher bundle made by the build, at `dir`, shipping `package` (its INFO is the
+// package's) and a launcher.debug that logs each step of the launcher and the service.
+void MakeBundle(const std::string& dir, const std::string& package, const std::string& info);
+
+// One launcher process for home folder `home`, on the offscreen platform; its standard output and
+// error go to `out_prefix` + ".out" / ".err".
+pid_t StartLauncher(const std::string& bundle, const std::string& home, const std::string& out_prefix);
+// Exit status of `pid`, or -1 (and a test failure) when it did not end normally within `limit`.
+int WaitLauncher(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(120));
+// True once `pid` (a child) has ended; reaps it and stores its wait status in `*status`.
+bool Ended(pid_t pid, int* status);
+// SIGKILL and reap.
+void Kill(pid_t pid);
+
+// Reads a growing log file as it grows: Contains() looks at everything written so far.
+class LogWatcher {
+ public:
+  explicit LogWatcher(std::string path) : path_(std::move(path)) {}
+  bool Contains(const std::string& text);
+
+ private:
+  std::string path_;
+  std::string seen_;
+};
+
+// The message texts of a launcher.log (the part after "): "), in order.
+std::vector<std::string> Messages(const std::string& log_text);
+int Count(const std::vector<std::string>& messages, const std::string& prefix);
+
+// A stand-in for a running user interface: a child process that, on SIGTERM, creates `marker` and
+// ends `linger_ms` later. A thread reaps it at once when it ends, so it never lingers as a zombie
+// that would look alive to the launcher's probes.
+class FakeUi {
+ public:
+  FakeUi(const std::string& marker, int linger_ms);
+  ~FakeUi();  // kills it if it still runs, and joins the reaper
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  struct Reaper;
+  Reaper* reaper_ = nullptr;
+};
+
+// A pid that names no process (a child that has already ended and been reaped).
+pid_t DeadPid();
+
+// Polls `predicate` every 100 microseconds until it holds (true) or `pid` ends or `limit` passes
+// (false; a child that ended is then reaped, its status in `*status`).
+bool PollUntil(const std::function<bool()>& predicate, pid_t pid, int* status,
+               std::chrono::milliseconds limit = std::chrono::milliseconds(30000));
+
+}  // namespace reliability
+
+#endif  // CORVANE_TESTS_RELIABILITY_HARNESS_H_

@@ -1,0 +1,297 @@
+// The launcher killed with SIGKILL in the middle of an upgrade, then run again undisturbed. Each
+// moment is reached by watching the home folder and the log for a phase of the run (the interface
+// told to stop, a backup name taken, filler number n unpacked, the backups being removed, the
+// predecessor's data moved) and killing at once or a set time after. Whatever the moment, after the
+// second run the private bundle must be exactly the package, no backup name may remain, and the user's
+// data and the predecessor's data must be whole.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "harness.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+using testsupport::WriteFile;
+
+namespace reliability {
+namespace {
+
+// Big enough that each phase lasts some milliseconds, small enough for forty runs.
+constexpr int kFillers = 300;
+constexpr size_t kFillerSize = 2048;
+
+enum class Scenario {
+  kUpgrade,          // build 119 installed, its interface running (or its ui.pid stale), user data
+  kStaleBackups,     // the same, with Corvane.app_tmp and _tmp1 taken by an older cut-short upgrade
+  kFirstWithSkyhold  // no private bundle; the predecessor's folder with data, app and its running UI
+};
+
+struct Home {
+  std::string home, corvane, app, data, skyhold, marker;
+  std::map<std::string, std::string> data_before, predecessor_data_before;
+  std::unique_ptr<FakeUi> ui;
+};
+
+struct Moment {
+  std::string name;
+  Scenario scenario;
+  bool running_ui;  // an interface that takes a moment to stop after SIGTERM
+  std::function<bool(Home&, LogWatcher&)> trigger;
+  int delay_ms;
+};
+
+class KillUpgradeTest : public testsupport::TempDirTest {
+ protected:
+  void SetUp() override {
+    const std::vector<Entry> entries = BundleEntries(120, kFillers, kFillerSize, "120");
+    WritePackage(at("skyhold.hpk"), entries);
+    bundle_ = at("Corvane.app");
+    for (const Entry& e : entries)
+      if (e.name == "Contents/Resources/INFO") MakeBundle(bundle_, at("skyhold.hpk"), e.data);
+    Unpack(at("skyhold.hpk"), at("reference"));
+    reference_ = Snapshot(at("reference"), false);
+    ASSERT_GT(reference_.size(), static_cast<size_t>(kFillers));
+    OldBundle(20);
+  }
+
+  // The installed build 119; a big one only where removing the backup must take a while.
+  void OldBundle(int fillers) {
+    old_ = BundleEntries(119, fillers, kFillerSize, "119");
+    old_.push_back({Entry::kFile, "Contents/Resources/only-in-119", "old\n", 0644});
+  }
+
+  void TearDown() override {
+    std::ostringstream line;
+    line << "moments: " << killed_ << " killed and recovered, " << missed_ << " missed, " << states_.size()
+         << " distinct states at the kill";
+    std::cout << line.str() << std::endl;
+    RecordProperty("killed", killed_);
+  }
+
+  std::unique_ptr<Home> Prepare(const Moment& m, int index) {
+    auto h = std::make_unique<Home>();
+    h->home = at("home" + std::to_string(index));
+    h->corvane = h->home + "/.Corvane";
+    h->app = h->corvane + "/Corvane.app";
+    h->data = h->corvane + "/data";
+    h->skyhold = h->home + "/.Skyhold";
+    h->marker = at("term" + std::to_string(index));
+    fs::create_directories(h->home);
+
+    // The predecessor's folder: its data, its aged application folder and more that goes with it.
+    fs::create_directories(h->skyhold + "/data/sessions");
+    WriteFile(h->skyhold + "/data/sessions/nas1.db", "session of nas1\n");
+    WriteFile(h->skyhold + "/data/settings.ini", "[General]\nlanguage=enu\n");
+    // Removing it takes a while only where the moments need it.
+    const int skyhold_fillers = m.scenario == Scenario::kFirstWithSkyhold ? 150 : 5;
+    WriteTree(h->skyhold + "/app", BundleEntries(90, skyhold_fillers, 512, "skyhold-app"));
+    WriteTree(h->skyhold + "/cache", BundleEntries(90, skyhold_fillers, 512, "skyhold-cache"));
+    h->predecessor_data_before = Snapshot(h->skyhold + "/data", false);
+
+    if (m.scenario != Scenario::kFirstWithSkyhold) {
+      WriteTree(h->app, old_);
+      fs::create_directories(h->data + "/sync");
+      WriteFile(h->data + "/sync/journal", "entries the user must never lose\n");
+      WriteFile(h->data + "/settings.ini", "[Account]\nuser=alice\n");
+      h->data_before = Snapshot(h->data, true);
+    }
+    if (m.scenario == Scenario::kStaleBackups) {
+      WriteTree(h->app + "_tmp", BundleEntries(118, 50, 512, "118"));
+      WriteTree(h->app + "_tmp1", BundleEntries(118, 50, 512, "118b"));
+    }
+    const std::string pid_folder = m.scenario == Scenario::kFirstWithSkyhold ? h->skyhold : h->corvane;
+    pid_t pid = 0;
+    if (m.running_ui) {
+      h->ui = std::make_unique<FakeUi>(h->marker, 700);
+      pid = h->ui->pid();
+    } else {
+      pid = DeadPid();
+    }
+    fs::create_directories(pid_folder);
+    WriteFile(pid_folder + "/ui.pid", "pid=" + std::to_string(pid) + "\n");
+    return h;
+  }
+
+  // Entry counts of the places that matter: the state the kill left behind.
+  static std::string State(const Home& h) {
+    std::ostringstream s;
+    s << CountEntries(h.app);
+    for (int n = 0; n <= 9; ++n) s << "/" << CountEntries(h.app + "_tmp" + (n ? std::to_string(n) : ""));
+    s << " sky " << CountEntries(h.skyhold) << " data " << CountEntries(h.data);
+    return s.str();
+  }
+
+  void Run(const std::vector<Moment>& moments) {
+    for (const Moment& m : moments) {
+      SCOPED_TRACE("moment: " + m.name);
+      const int index = next_index_++;
+      std::unique_ptr<Home> h = Prepare(m, index);
+      if (HasFatalFailure()) return;
+      LogWatcher log(h->corvane + "/log/launcher.log");
+
+      const pid_t pid = StartLauncher(bundle_, h->home, at("kill" + std::to_string(index)));
+      int status = 0;
+      bool hit = PollUntil([&] { return m.trigger(*h, log); }, pid, &status);
+      if (hit && m.delay_ms > 0) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(m.delay_ms);
+        while (hit && std::chrono::steady_clock::now() < until) {
+          if (Ended(pid, &status)) hit = false;
+          std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+      }
+      if (hit && !Ended(pid, &status)) {
+        Kill(pid);
+        ++killed_;
+        const std::string state = State(*h);
+        states_.insert(state);
+        std::cout << "killed at " << m.name << ": " << state << std::endl;
+      } else {
+        if (!hit && !Ended(pid, &status)) Kill(pid);
+        ++missed_;
+        std::cout << "missed " << m.name << " (the run ended first)" << std::endl;
+      }
+
+      // The undisturbed run.
+      EXPECT_EQ(WaitLauncher(StartLauncher(bundle_, h->home, at("rerun" + std::to_string(index)))), 0);
+      Verify(*h, m);
+    }
+  }
+
+  void Verify(const Home& h, const Moment& m) {
+    const std::string diff = Difference(reference_, Snapshot(h.app, false));
+    EXPECT_TRUE(diff.empty()) << "the private bundle is not the package:\n" << diff;
+    EXPECT_TRUE(BackupNames(h.app).empty()) << "backup left: " << BackupNames(h.app).front();
+    if (m.scenario == Scenario::kFirstWithSkyhold) {
+      EXPECT_EQ(Snapshot(h.data, false), h.predecessor_data_before)
+          << "the predecessor's data was not carried over";
+      EXPECT_FALSE(Exists(h.skyhold)) << "the predecessor's folder stayed";
+    } else {
+      EXPECT_EQ(Snapshot(h.data, true), h.data_before) << "the user's data changed";
+      EXPECT_EQ(Snapshot(h.skyhold + "/data", false), h.predecessor_data_before)
+          << "the predecessor's data changed";
+    }
+    const std::set<std::string> allowed = {"Corvane.app", "data", "log", "ui.pid"};
+    for (const auto& entry : fs::directory_iterator(h.corvane))
+      EXPECT_EQ(allowed.count(entry.path().filename().string()), 1u) << "left behind: " << entry.path();
+  }
+
+  static std::function<bool(Home&, LogWatcher&)> Now() {
+    return [](Home&, LogWatcher&) { return true; };
+  }
+  static std::function<bool(Home&, LogWatcher&)> Logged(const std::string& text) {
+    return [text](Home&, LogWatcher& log) { return log.Contains(text); };
+  }
+  static std::function<bool(Home&, LogWatcher&)> TermSent() {
+    return [](Home& h, LogWatcher&) { return Exists(h.marker); };
+  }
+  // Filler n of the new bundle is on disk (with a backup taken, the bundle folder is the new one).
+  static std::function<bool(Home&, LogWatcher&)> Unpacked(const std::string& name, bool after_backup) {
+    return [name, after_backup](Home& h, LogWatcher&) {
+      return (!after_backup || Exists(h.app + "_tmp")) && Exists(h.app + "/" + name);
+    };
+  }
+
+  std::string bundle_;
+  std::map<std::string, std::string> reference_;
+  std::vector<Entry> old_;
+  int next_index_ = 0, killed_ = 0, missed_ = 0;
+  std::set<std::string> states_;
+};
+
+TEST_F(KillUpgradeTest, WhileStartingAndStoppingTheInterface) {
+  std::vector<Moment> moments = {
+      {"start +0 ms", Scenario::kUpgrade, true, Now(), 0},
+      {"start +60 ms", Scenario::kUpgrade, true, Now(), 60},
+      {"start +150 ms", Scenario::kUpgrade, true, Now(), 150},
+      {"interface about to be stopped", Scenario::kUpgrade, true, Logged("local appdata exist"), 0},
+  };
+  for (int ms : {0, 150, 300, 500, 700, 900})
+    moments.push_back({"SIGTERM +" + std::to_string(ms) + " ms", Scenario::kUpgrade, true, TermSent(), ms});
+  Run(moments);
+  EXPECT_EQ(killed_, static_cast<int>(moments.size()));
+}
+
+TEST_F(KillUpgradeTest, WhileBackingUp) {
+  auto taken = [](const std::string& suffix) {
+    return [suffix](Home& h, LogWatcher&) { return Exists(h.app + suffix); };
+  };
+  auto fresh_folder = [](Home& h, LogWatcher&) { return Exists(h.app + "_tmp") && Exists(h.app); };
+  const std::vector<Moment> moments = {
+      {"stale pid file read", Scenario::kUpgrade, false, Logged("local appdata exist"), 0},
+      {"renamed to _tmp", Scenario::kUpgrade, false, taken("_tmp"), 0},
+      {"bundle folder made again", Scenario::kUpgrade, false, fresh_folder, 0},
+      {"extraction about to start", Scenario::kUpgrade, false, Logged("extract package: "), 0},
+      {"first backup name taken", Scenario::kStaleBackups, false, Logged("failed to backup app"), 0},
+      {"renamed to _tmp2", Scenario::kStaleBackups, false, taken("_tmp2"), 0},
+      {"extraction after stale backups", Scenario::kStaleBackups, false, Logged("extract package: "), 0},
+  };
+  Run(moments);
+  EXPECT_EQ(killed_, static_cast<int>(moments.size()));
+}
+
+TEST_F(KillUpgradeTest, WhileExtracting) {
+  std::vector<Moment> moments = {
+      {"interface program unpacked", Scenario::kUpgrade, false, Unpacked("Contents/MacOS/corvane-ui", true),
+       0},
+      {"INFO unpacked", Scenario::kUpgrade, false, Unpacked("Contents/Resources/INFO", true), 0},
+      {"framework link unpacked", Scenario::kUpgrade, false,
+       Unpacked("Contents/Frameworks/CorvaneCore.framework/CorvaneCore", true), 0},
+  };
+  for (int n : {0, 40, 80, 120, 160, 200, 240, 270, kFillers - 1})
+    moments.push_back({"filler " + std::to_string(n) + " unpacked", Scenario::kUpgrade, false,
+                       Unpacked(FillerName(n), true), 0});
+  Run(moments);
+  EXPECT_EQ(killed_, static_cast<int>(moments.size()));
+}
+
+TEST_F(KillUpgradeTest, WhileRemovingBackups) {
+  OldBundle(kFillers);
+  std::vector<Moment> moments;
+  for (int ms : {0, 1, 3, 6, 10, 16, 25})
+    moments.push_back({"backup removal +" + std::to_string(ms) + " ms", Scenario::kUpgrade, false,
+                       Logged("user installation is ready"), ms});
+  for (int ms : {0, 8})
+    moments.push_back({"removal of three backups +" + std::to_string(ms) + " ms", Scenario::kStaleBackups,
+                       false, Logged("user installation is ready"), ms});
+  Run(moments);
+  EXPECT_GE(killed_, 6) << "too few kills landed in the removal";
+}
+
+TEST_F(KillUpgradeTest, WhileMigratingThePredecessor) {
+  auto moved = [](Home& h, LogWatcher&) { return Exists(h.data); };
+  auto gone = [](Home& h, LogWatcher&) { return !Exists(h.skyhold); };
+  std::vector<Moment> moments = {
+      {"predecessor SIGTERM +0 ms", Scenario::kFirstWithSkyhold, true, TermSent(), 0},
+      {"predecessor SIGTERM +400 ms", Scenario::kFirstWithSkyhold, true, TermSent(), 400},
+  };
+  for (int ms : {0, 2, 5, 10})
+    moments.push_back(
+        {"data moved +" + std::to_string(ms) + " ms", Scenario::kFirstWithSkyhold, false, moved, ms});
+  moments.push_back({"predecessor folder removed", Scenario::kFirstWithSkyhold, false, gone, 0});
+  Run(moments);
+  EXPECT_EQ(killed_, static_cast<int>(moments.size()));
+}
+
+// A first installation (after the migration) cut short once the interface program and INFO are in
+// place: nothing on disk says that the rest of the bundle is missing, so the next run must still
+// find out and unpack it whole.
+TEST_F(KillUpgradeTest, WhileUnpackingAFirstInstallation) {
+  std::vector<Moment> moments = {{"first installation: INFO unpacked", Scenario::kFirstWithSkyhold, false,
+                                  Unpacked("Contents/Resources/INFO", false), 0}};
+  for (int n : {50, 200})
+    moments.push_back({"first installation: filler " + std::to_string(n), Scenario::kFirstWithSkyhold, false,
+                       Unpacked(FillerName(n), false), 0});
+  Run(moments);
+  EXPECT_EQ(killed_, static_cast<int>(moments.size()));
+}
+
+}  // namespace
+}  // namespace reliability
