@@ -128,6 +128,8 @@ bool Alive(pid_t pid) {
 class LauncherRunTest : public testsupport::TempDirTest {
  protected:
   void SetUp() override {
+    // The launcher inherits it; the reference installation must see the same one.
+    umask(022);
     home_ = at("home");
     app_ = at("Corvane.app");
     ASSERT_TRUE(fs::is_directory(std::string(kBundle) + "/Contents/MacOS"))
