@@ -378,12 +378,17 @@ pid_t DeadPid() {
   return pid;
 }
 
-bool PollUntil(const std::function<bool()>& predicate, pid_t pid, int* status,
+bool PollUntil(const std::function<bool()>& predicate, pid_t pid, bool* ended,
                std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  *ended = false;
   for (;;) {
     if (predicate()) return true;
-    if (Ended(pid, status)) return false;
+    if (Ended(pid, &status)) {
+      *ended = true;
+      return false;
+    }
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   }

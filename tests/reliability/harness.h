@@ -100,8 +100,9 @@ class FakeUi {
 pid_t DeadPid();
 
 // Polls `predicate` every 100 microseconds until it holds (true) or `pid` ends or `limit` passes
-// (false; a child that ended is then reaped, its status in `*status`).
-bool PollUntil(const std::function<bool()>& predicate, pid_t pid, int* status,
+// (false). `*ended` tells whether the child ended, and so has been reaped: its number must not be
+// signalled any more.
+bool PollUntil(const std::function<bool()>& predicate, pid_t pid, bool* ended,
                std::chrono::milliseconds limit = std::chrono::milliseconds(30000));
 
 }  // namespace reliability
