@@ -31,6 +31,8 @@ std::string Info(const std::string& build) {
 class BadInputTest : public testsupport::TempDirTest {
  protected:
   void SetUp() override {
+    // The launcher inherits it; the reference installation must see the same one.
+    umask(022);
     entries_ = BundleEntries(120, 20, 1024, "120");
     WritePackage(at("skyhold.hpk"), entries_);
     bundle_ = at("Corvane.app");

@@ -2,6 +2,7 @@
 // upgrade, and many launchers start at the same moment for one home folder.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +49,8 @@ class FullDiskTest : public testsupport::TempDirTest {
 };
 
 TEST_F(FullDiskTest, OldBundleComesBackByteForByteAndTheNextRunWithRoomSucceeds) {
+  // The launcher inherits it; the reference installation must see the same one.
+  umask(022);
   // 4.8 MB of files that do not compress, for a disk of 1 MB.
   const std::vector<Entry> entries = BundleEntries(120, 300, 16384, "120");
   WritePackage(at("skyhold.hpk"), entries);
@@ -84,6 +87,8 @@ class ConcurrentStartTest : public testsupport::TempDirTest,
                             public ::testing::WithParamInterface<bool /*first installation*/> {};
 
 TEST_P(ConcurrentStartTest, TenLaunchersAtOnceUpgradeExactlyOnce) {
+  // The launcher inherits it; the reference installation must see the same one.
+  umask(022);
   const std::vector<Entry> entries = BundleEntries(120, 200, 2048, "120");
   WritePackage(at("skyhold.hpk"), entries);
   const std::string bundle = at("Corvane.app");

@@ -6,6 +6,7 @@
 // data and the predecessor's data must be whole.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -51,6 +52,8 @@ struct Moment {
 class KillUpgradeTest : public testsupport::TempDirTest {
  protected:
   void SetUp() override {
+    // The launcher inherits it; the reference installation must see the same one.
+    umask(022);
     const std::vector<Entry> entries = BundleEntries(120, kFillers, kFillerSize, "120");
     WritePackage(at("skyhold.hpk"), entries);
     bundle_ = at("Corvane.app");
