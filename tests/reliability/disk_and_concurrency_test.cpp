@@ -113,6 +113,7 @@ TEST_P(ConcurrentStartTest, TenLaunchersAtOnceUpgradeExactlyOnce) {
       }
       const std::string exe = bundle + "/Contents/MacOS/corvane-launcher";
       setenv("HOME", home.c_str(), 1);
+      setenv("TMPDIR", tmp().c_str(), 1);  // where the single-instance lock file goes
       setenv("QT_QPA_PLATFORM", "offscreen", 1);
       unsetenv("QT_PLUGIN_PATH");
       const std::string out = at("l" + std::to_string(i) + ".out");

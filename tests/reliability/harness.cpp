@@ -255,6 +255,8 @@ pid_t StartLauncher(const std::string& bundle, const std::string& home, const st
   const pid_t pid = fork();
   if (pid == 0) {
     setenv("HOME", home.c_str(), 1);
+    // The single-instance lock file goes to the temporary folder: keep it in the test's own.
+    setenv("TMPDIR", home.substr(0, home.rfind('/')).c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     unsetenv("QT_PLUGIN_PATH");
     const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
