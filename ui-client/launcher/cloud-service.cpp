@@ -122,6 +122,13 @@ int Service::PrepareUserEnv() {
         return -1;
       }
     }
+  } else {
+    // Nothing to back up: a first installation. An empty backup name marks it as under way, so a
+    // run cut off half-way through the extraction is finished by the next run instead of leaving an
+    // incomplete copy whose INFO and interface executable already look new. Success removes it.
+    const ustring marker = GetAppBackupDir(app, 0);
+    if (FSMKDir(marker, true) < 0)
+      LOG_WARNING(kLog, "cannot mark installation under way: '%s'", marker.c_str());
   }
 
   if (ExtractPackage() == 0) {

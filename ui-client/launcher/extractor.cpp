@@ -147,6 +147,18 @@ archive* OpenForReading(const ustring& archive_path) {
   return reader;
 }
 
+// libarchive moves the writer's error onto the reader during archive_read_extract2, so the reason may
+// be on either; the system error of the failing call is added when there is one ("No space left on
+// device").
+std::string ErrorText(struct archive* first, struct archive* second) {
+  struct archive* source = archive_error_string(first) != nullptr ? first : second;
+  const char* text = archive_error_string(source);
+  std::string reason = text != nullptr ? text : "unknown error";
+  const int err = archive_errno(source);
+  if (err > 0) reason += std::string(" (") + strerror(err) + ")";
+  return reason;
+}
+
 }  // namespace
 
 int Extractor::Extract() {
@@ -211,13 +223,13 @@ int Extractor::Extract() {
       const std::string joined = dest + "/" + name;
       archive_entry_set_pathname(entry, joined.c_str());
       if (archive_read_extract2(reader, entry, writer) != ARCHIVE_OK) {
-        LOG_ERROR(kLog, "archive_read_extract2 failed: '%s'", archive_error_string(writer));
+        LOG_ERROR(kLog, "archive_read_extract2 failed: '%s'", ErrorText(writer, reader).c_str());
         result = -1;
         break;
       }
       Notify_Adapter::GetInstance()->UpdateProgress(total, n);
       if (archive_write_finish_entry(writer) != ARCHIVE_OK) {
-        LOG_ERROR(kLog, "archive_write_finish_entry failed: '%s'", archive_error_string(writer));
+        LOG_ERROR(kLog, "archive_write_finish_entry failed: '%s'", ErrorText(writer, reader).c_str());
         result = -1;
         break;
       }
@@ -280,7 +292,7 @@ int Extractor::copy_data(archive* reader, archive* writer) {
       return -1;
     }
     if (archive_write_data_block(writer, buffer, size, offset) != ARCHIVE_OK) {
-      LOG_ERROR(kLog, "archive_write_data_block failed: '%s'", archive_error_string(writer));
+      LOG_ERROR(kLog, "archive_write_data_block failed: '%s'", ErrorText(writer, reader).c_str());
       return -1;
     }
   }

@@ -84,7 +84,13 @@ int main(int argc, char** argv) {
   const std::string log_dir = (RegistryPath("user_corvane_path") + "/log").toUtf8().toStdString();
   if (QDir().mkpath(QString::fromStdString(log_dir))) {
     // 8. The logger, then the path dump. Keys 2, 4, 5 and 6 are never registered: they show empty.
-    Logger::Initialize(Logger::TYPE_FILE, log_dir + "/launcher.log", debug_file, 50, Logger::SCOPE_THREAD);
+    const std::string log_file = log_dir + "/launcher.log";
+    if (Logger::Initialize(Logger::TYPE_FILE, log_file, debug_file, 50, Logger::SCOPE_THREAD) != 0) {
+      // A log file that cannot be opened (a read-only folder) would otherwise silence every line,
+      // errors included, for the whole run.
+      Logger::Initialize(Logger::TYPE_STDERR, "", debug_file, 50, Logger::SCOPE_THREAD);
+      LOG_WARNING(kComponent, "cannot open log file '%s', logging to standard error", log_file.c_str());
+    }
     LOG_INFO(kComponent, ">>> user_skyhold_path = %s", qUtf8Printable(RegistryPath("user_skyhold_path")));
     LOG_INFO(kComponent, ">>> user_skyhold_app_path = %s",
              qUtf8Printable(RegistryPath("user_skyhold_app_path")));
