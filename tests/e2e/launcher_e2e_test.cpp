@@ -22,9 +22,14 @@
 #include <vector>
 
 #include "temp_dir.h"
+#include "tree.h"
 
 namespace fs = std::filesystem;
+using testsupport::Exists;
+using testsupport::Lines;
+using testsupport::Messages;
 using testsupport::ReadFile;
+using testsupport::Snapshot;
 using testsupport::WriteFile;
 
 namespace {
@@ -32,46 +37,6 @@ namespace {
 const char kBundle[] = CORVANE_BUNDLE;
 // A guard against a launcher that never ends; a normal run takes well under a second.
 const auto kHangLimit = std::chrono::seconds(120);
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-// Everything about a tree that a user could notice: each entry's type, permissions, content, link
-// target, modification time of files, and which files share an inode (hard links).
-std::map<std::string, std::string> Snapshot(const std::string& root, bool with_times = true) {
-  std::map<std::string, std::string> out;
-  std::map<std::pair<dev_t, ino_t>, std::string> first_of_inode;
-  std::vector<std::string> paths;
-  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-    paths.push_back(it->path().string());
-  std::sort(paths.begin(), paths.end());
-  for (const std::string& path : paths) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) {
-      ADD_FAILURE() << "lstat " << path << ": " << strerror(errno);
-      continue;
-    }
-    std::ostringstream d;
-    d << std::oct << (st.st_mode & 07777) << std::dec;
-    if (S_ISLNK(st.st_mode)) {
-      d << " link -> " << fs::read_symlink(path).string();
-    } else if (S_ISDIR(st.st_mode)) {
-      d << " dir";
-    } else if (S_ISREG(st.st_mode)) {
-      d << " file " << std::hash<std::string>()(ReadFile(path)) << " size " << st.st_size;
-      if (with_times) d << " mtime " << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec;
-      auto key = std::make_pair(st.st_dev, st.st_ino);
-      auto [pos, inserted] = first_of_inode.emplace(key, path.substr(root.size()));
-      if (!inserted) d << " same inode as " << pos->second;
-    } else {
-      d << " other";
-    }
-    out[path.substr(root.size())] = d.str();
-  }
-  return out;
-}
 
 std::string Sh(const std::string& command) {
   const int status = std::system(command.c_str());
@@ -81,24 +46,6 @@ std::string Sh(const std::string& command) {
 
 std::string Quote(const std::string& s) {
   return "'" + s + "'";
-}
-
-// Lines of a file.
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
-
-// The message texts of the log, in order.
-std::vector<std::string> Messages(const std::string& log) {
-  std::vector<std::string> out;
-  for (const std::string& line : Lines(log)) {
-    const size_t pos = line.find("): ");
-    if (pos != std::string::npos) out.push_back(line.substr(pos + 3));
-  }
-  return out;
 }
 
 bool Contains(const std::vector<std::string>& v, const std::string& s) {

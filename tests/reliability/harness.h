@@ -14,7 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "tree.h"
+
 namespace reliability {
+
+// Tree snapshots and log messages are shared with the end-to-end tests.
+using testsupport::Difference;
+using testsupport::Exists;
+using testsupport::Messages;
+using testsupport::Snapshot;
 
 struct Entry {
   enum Kind { kFile, kDir, kSymlink, kHardlink };
@@ -39,14 +47,6 @@ void WriteTree(const std::string& root, const std::vector<Entry>& entries);
 // Unpacks `package` below `dest` with bsdtar: what a correct installation looks like.
 void Unpack(const std::string& package, const std::string& dest);
 
-// Type, mode, content (hashed), link target and shared inodes of every entry below `root`, keyed by
-// relative path; with `with_times` also each file's modification time. Empty when `root` is missing.
-std::map<std::string, std::string> Snapshot(const std::string& root, bool with_times);
-// Readable difference of two snapshots, at most a few lines; empty when equal.
-std::string Difference(const std::map<std::string, std::string>& want,
-                       const std::map<std::string, std::string>& got);
-
-bool Exists(const std::string& path);
 // Number of entries below `path` (recursively, not following links); 0 when missing.
 int CountEntries(const std::string& path);
 // Backup names of `app` ("<app>_tmp", "<app>_tmp1" ... "<app>_tmp9") that exist.
@@ -77,8 +77,6 @@ class LogWatcher {
   std::string seen_;
 };
 
-// The message texts of a launcher.log (the part after "): "), in order.
-std::vector<std::string> Messages(const std::string& log_text);
 int Count(const std::vector<std::string>& messages, const std::string& prefix);
 
 // A stand-in for a running user interface: a child process that, on SIGTERM, creates `marker` and
