@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QSignalSpy>
 #include <algorithm>
 #include <string>

@@ -25,6 +25,7 @@
 #include "strtable.h"
 #include "temp_dir.h"
 #include "test_package.h"
+#include "user-paths.h"
 
 namespace {
 
@@ -112,8 +113,8 @@ class ServiceTest : public testsupport::TempDirTest {
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(at("Launcher.app/Contents/MacOS"))));
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(resources() + "/package")));
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(corvane() + "/log")));
-    testpackage::FillRegistry(Service::GetUserInstallPath(),
-                              QString::fromStdString(at("Launcher.app/Contents/MacOS")));
+    RegisterUserPaths(Service::GetUserInstallPath(),
+                      QString::fromStdString(at("Launcher.app/Contents/MacOS")));
     testpackage::LogTo(tmp());
     SetSignalObserver([this](pid_t pid, int sig, int result, int error) {
       signals_.push_back(Signal{pid, sig, result, error});

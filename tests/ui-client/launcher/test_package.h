@@ -7,12 +7,9 @@
 #include <archive_entry.h>
 #include <stdio.h>
 
-#include <QDir>
-#include <QString>
 #include <string>
 #include <vector>
 
-#include "UIPathManager.h"
 #include "log.h"
 
 namespace testpackage {
@@ -92,26 +89,6 @@ inline std::string WriteArchive(const std::string& path, const std::vector<Entry
   if (archive_write_close(a) != ARCHIVE_OK && why.empty()) why = archive_error_string(a);
   archive_write_free(a);
   return why;
-}
-
-// Registers the nine paths start-up registers, for home folder `home` and the running executable's
-// folder `exe_dir` (the bundle's Contents/MacOS).
-inline void FillRegistry(const QString& home, const QString& exe_dir) {
-  struct {
-    const char* key;
-    const char* suffix;
-  } const keys[] = {{"user_corvane_path", "/.Corvane"},
-                    {"user_corvane_app_path", "/.Corvane/Corvane.app"},
-                    {"user_corvane_resource_path", "/.Corvane/Corvane.app/Contents/Resources"},
-                    {"user_corvane_data_path", "/.Corvane/data"},
-                    {"user_corvane_working_dir_path", "/.Corvane/Corvane.app/Contents/MacOS"},
-                    {"user_corvane_ui_path", "/.Corvane/Corvane.app/Contents/MacOS/corvane-ui"},
-                    {"user_skyhold_path", "/.Skyhold"},
-                    {"user_skyhold_resource_path", "/.Skyhold/Skyhold.app/Contents/Resources"}};
-  for (const auto& k : keys)
-    UIPathManager::getInstance()->setPath(QString::fromLatin1(k.key), QDir::cleanPath(home + k.suffix));
-  UIPathManager::getInstance()->setPath(QStringLiteral("root_resource_path"),
-                                        QDir::cleanPath(exe_dir + "/../Resources"));
 }
 
 // Sends every level of the service, extractor and file-layer components to `dir`/launcher.log.
