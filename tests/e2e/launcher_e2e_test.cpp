@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "temp_dir.h"
-#include "tree.h"
+#include "whole_run.h"
 
 namespace fs = std::filesystem;
 using testsupport::Exists;
@@ -99,46 +99,11 @@ class LauncherRunTest : public testsupport::TempDirTest {
   // Starts the launcher; its standard output and error go to files named after `tag`.
   pid_t Start(const std::string& tag) {
     ran_ = true;
-    const std::string exe = app_ + "/Contents/MacOS/corvane-launcher";
-    const std::string out = at(tag + ".out"), err = at(tag + ".err");
-    const pid_t pid = fork();
-    if (pid == 0) {
-      setenv("HOME", home_.c_str(), 1);
-      setenv("QT_QPA_PLATFORM", "offscreen", 1);
-      unsetenv("QT_PLUGIN_PATH");
-      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (o < 0 || e < 0) _exit(126);
-      dup2(o, 1);
-      dup2(e, 2);
-      execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    EXPECT_GT(pid, 0) << "fork: " << strerror(errno);
-    return pid;
+    return testsupport::StartLauncher(app_, home_, at(tag));
   }
 
   // The exit status of `pid`, or -1 when it did not end normally within the hang limit.
-  int Wait(pid_t pid) {
-    const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
-    int status = 0;
-    for (;;) {
-      const pid_t r = waitpid(pid, &status, WNOHANG);
-      if (r == pid) break;
-      if (r < 0 || std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        ADD_FAILURE() << "launcher did not end";
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (!WIFEXITED(status)) {
-      ADD_FAILURE() << "launcher ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-      return -1;
-    }
-    return WEXITSTATUS(status);
-  }
+  int Wait(pid_t pid) { return testsupport::WaitLauncher(pid, kHangLimit); }
 
   int Run(const std::string& tag = "run") { return Wait(Start(tag)); }
 

@@ -14,15 +14,19 @@
 #include <string>
 #include <vector>
 
-#include "tree.h"
+#include "whole_run.h"
 
 namespace reliability {
 
-// Tree snapshots and log messages are shared with the end-to-end tests.
+// Tree snapshots, log messages and launcher processes are shared with the end-to-end tests.
 using testsupport::Difference;
+using testsupport::Ended;
 using testsupport::Exists;
+using testsupport::Kill;
 using testsupport::Messages;
 using testsupport::Snapshot;
+using testsupport::StartLauncher;
+using testsupport::WaitLauncher;
 
 struct Entry {
   enum Kind { kFile, kDir, kSymlink, kHardlink };
@@ -55,16 +59,6 @@ std::vector<std::string> BackupNames(const std::string& app);
 // A copy of the launcher bundle made by the build, at `dir`, shipping `package` (its INFO is the
 // package's) and a launcher.debug that logs each step of the launcher and the service.
 void MakeBundle(const std::string& dir, const std::string& package, const std::string& info);
-
-// One launcher process for home folder `home`, on the offscreen platform; its standard output and
-// error go to `out_prefix` + ".out" / ".err".
-pid_t StartLauncher(const std::string& bundle, const std::string& home, const std::string& out_prefix);
-// Exit status of `pid`, or -1 (and a test failure) when it did not end normally within `limit`.
-int WaitLauncher(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(120));
-// True once `pid` (a child) has ended; reaps it and stores its wait status in `*status`.
-bool Ended(pid_t pid, int* status);
-// SIGKILL and reap.
-void Kill(pid_t pid);
 
 // Reads a growing log file as it grows: Contains() looks at everything written so far.
 class LogWatcher {

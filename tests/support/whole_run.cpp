@@ -1,7 +1,11 @@
-#include "tree.h"
+#include "whole_run.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -93,6 +98,56 @@ std::vector<std::string> Messages(const std::string& log_text) {
     if (pos != std::string::npos) out.push_back(line.substr(pos + 3));
   }
   return out;
+}
+
+pid_t StartLauncher(const std::string& bundle, const std::string& home, const std::string& out_prefix) {
+  const std::string exe = bundle + "/Contents/MacOS/corvane-launcher";
+  const std::string out = out_prefix + ".out", err = out_prefix + ".err";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("HOME", home.c_str(), 1);
+    // The single-instance lock file goes to the temporary folder: keep it in the test's own.
+    setenv("TMPDIR", home.substr(0, home.rfind('/')).c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    unsetenv("QT_PLUGIN_PATH");
+    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (o < 0 || e < 0) _exit(126);
+    dup2(o, 1);
+    dup2(e, 2);
+    execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  EXPECT_GT(pid, 0) << "fork: " << strerror(errno);
+  return pid;
+}
+
+bool Ended(pid_t pid, int* status) {
+  return waitpid(pid, status, WNOHANG) == pid;
+}
+
+int WaitLauncher(pid_t pid, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (!Ended(pid, &status)) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      Kill(pid);
+      ADD_FAILURE() << "launcher " << pid << " did not end";
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!WIFEXITED(status)) {
+    ADD_FAILURE() << "launcher ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    return -1;
+  }
+  return WEXITSTATUS(status);
+}
+
+void Kill(pid_t pid) {
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
 }
 
 }  // namespace testsupport
