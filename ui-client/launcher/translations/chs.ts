@@ -21,12 +21,12 @@
     <message>
         <location filename="../strtable.cpp" line="551"/>
         <source>%1 is ready.</source>
-        <translation>%1 已就绪。</translation>
+        <translation>%1已就绪。</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="567"/>
         <source>%1 is initializing...</source>
-        <translation>%1 正在初始化...</translation>
+        <translation>%1正在初始化...</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="870"/>

@@ -26,7 +26,7 @@
     <message>
         <location filename="../strtable.cpp" line="567"/>
         <source>%1 is initializing...</source>
-        <translation>Initialisation de %1...</translation>
+        <translation>%1 : initialisation en cours...</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="870"/>

@@ -26,7 +26,7 @@
     <message>
         <location filename="../strtable.cpp" line="567"/>
         <source>%1 is initializing...</source>
-        <translation>Inizializzazione di %1 in corso...</translation>
+        <translation>%1: inizializzazione in corso...</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="870"/>

@@ -21,12 +21,12 @@
     <message>
         <location filename="../strtable.cpp" line="551"/>
         <source>%1 is ready.</source>
-        <translation>%1 の準備ができました。</translation>
+        <translation>%1の準備ができました。</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="567"/>
         <source>%1 is initializing...</source>
-        <translation>%1 を初期化しています...</translation>
+        <translation>%1を初期化しています...</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="870"/>

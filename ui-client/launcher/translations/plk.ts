@@ -26,7 +26,7 @@
     <message>
         <location filename="../strtable.cpp" line="567"/>
         <source>%1 is initializing...</source>
-        <translation>Trwa inicjowanie %1...</translation>
+        <translation>%1 jest inicjowany...</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="870"/>
