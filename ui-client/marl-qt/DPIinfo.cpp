@@ -10,13 +10,30 @@ DPIinfo* DPIinfo::getInstance() {
   return &instance;
 }
 
+namespace {
+
+// True when the toolkit already scales widget sizes itself, so that they are given in logical units:
+// the high-DPI scaling attribute, a global QT_SCALE_FACTOR other than 1, or any device pixel ratio
+// other than 1 (a Retina screen, per-screen factors).
+bool ToolkitScales(const QScreen& screen) {
+  if (QCoreApplication::testAttribute(Qt::AA_EnableHighDpiScaling)) return true;
+  bool ok = false;
+  const double global = qEnvironmentVariable("QT_SCALE_FACTOR").toDouble(&ok);
+  if (ok && global > 0.0 && !qFuzzyCompare(global, 1.0)) return true;
+  return !qFuzzyCompare(screen.devicePixelRatio(), 1.0);
+}
+
+}  // namespace
+
 double DPIinfo::getDPI() const {
   if (override_ > 0.0) return override_;
   if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) return 1.0;
   const QScreen* screen = QGuiApplication::primaryScreen();
-  if (screen == nullptr) return 1.0;
-  const double ratio = screen->devicePixelRatio();
-  return ratio > 0.0 ? ratio : 1.0;
+  if (screen == nullptr || ToolkitScales(*screen)) return 1.0;
+  // In quarter steps, so that a screen of about 100 dots per inch (X11's and Qt's usual guess) stays at
+  // 1.0 and 144 gives exactly 1.5 rather than a size a pixel short.
+  const double quarters = std::round(screen->logicalDotsPerInch() / 96.0 * 4.0);
+  return quarters > 0.0 ? quarters / 4.0 : 1.0;
 }
 
 void DPIinfo::setDPI(double factor) {

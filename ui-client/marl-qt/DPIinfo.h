@@ -9,8 +9,12 @@ class DPIinfo {
   // The one instance of the process; never null, never deleted.
   static DPIinfo* getInstance();
 
-  // The primary screen's device pixel ratio (2.0 on a Retina display, or what QT_SCALE_FACTOR sets);
-  // 1.0 when there is no application object or no screen. An override set by setDPI wins.
+  // The scale that the toolkit does not apply itself, by which the caller multiplies pixel sizes:
+  // 1.0 where the toolkit already scales widgets (device pixel ratio other than 1, as on a Retina
+  // screen; QT_SCALE_FACTOR; Qt::AA_EnableHighDpiScaling), since sizes are then in logical units;
+  // otherwise the primary screen's logical density over 96 in steps of 0.25 (1.5 at 144 dots per inch,
+  // 1.0 from about 84 to 108). 1.0 when there is no application object or no screen. An override set
+  // by setDPI wins.
   double getDPI() const;
 
   // `styleSheet` with every length in pixels ("12px", "1.5px") multiplied by getDPI() and rounded to

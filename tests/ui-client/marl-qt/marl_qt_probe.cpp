@@ -3,6 +3,7 @@
 //                           (and the lock) until its standard input closes or it is killed
 //   marl_qt_probe language  prints HalcLocale's default language code
 //   marl_qt_probe dpi       prints DPIinfo::getDPI() for the primary screen
+//   marl_qt_probe dpi-scaled  the same with Qt's high-DPI scaling attribute set
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -19,7 +20,8 @@ int main(int argc, char** argv) {
     printf("%s\n", HalcLocale::getInstance()->getDefaultLanguage().toUtf8().constData());
     return 0;
   }
-  if (strcmp(mode, "dpi") == 0) {
+  if (strcmp(mode, "dpi") == 0 || strcmp(mode, "dpi-scaled") == 0) {
+    if (strcmp(mode, "dpi-scaled") == 0) QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication app(argc, argv);
     printf("%g\n", DPIinfo::getInstance()->getDPI());
     return 0;
@@ -34,6 +36,6 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  fprintf(stderr, "usage: marl_qt_probe single|language|dpi\n");
+  fprintf(stderr, "usage: marl_qt_probe single|language|dpi|dpi-scaled\n");
   return 2;
 }

@@ -73,9 +73,11 @@ TEST_F(SingleInstanceTest, SimultaneousStartsLetExactlyOneRun) {
   EXPECT_EQ(second, 5);
   for (auto& p : probes) {
     if (p.get() == winner) continue;
-    ASSERT_TRUE(p->waitForFinished(30000));
-    EXPECT_EQ(p->exitCode(), 0);  // A second launcher leaves with status 0.
+    ASSERT_TRUE(p->waitForFinished(30000)) << "a second launcher must not wait for the first";
+    EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
   }
+  // The five that left took nothing from the one that runs (no lock released, no file removed).
+  EXPECT_EQ(RunProbe("single", env), "running=1");
   for (auto& p : probes) p->closeWriteChannel();
   for (auto& p : probes) p->waitForFinished(30000);
 }
@@ -132,16 +134,25 @@ TEST(UIPathManagerTest, StoresExactlyTheLastPathPerKey) {
   EXPECT_EQ(registry->getPath("user_corvane_path"), "/Users/bob/.Corvane");
 }
 
-TEST(UIPathManagerTest, ReadsFromManyThreadsSeeTheRegisteredValue) {
-  UIPathManager::getInstance()->setPath("user_corvane_app_path", "/Users/ann/.Corvane/Corvane.app");
+// Writers replace a shared key and add keys of their own while readers read: every read sees one of
+// the values stored (no torn or lost string), and each writer's last value stays. Run under TSan too.
+TEST(UIPathManagerTest, ManyThreadsWriteAndReadSafely) {
+  UIPathManager* registry = UIPathManager::getInstance();
+  const QString values[] = {"/Users/ann/.Corvane/Corvane.app", "/Users/bob/.Corvane/Corvane.app"};
+  registry->setPath("user_corvane_app_path", values[0]);
   std::vector<QThread*> threads;
   QAtomicInt mismatches = 0;
   for (int t = 0; t < 4; ++t) {
-    threads.push_back(QThread::create([&mismatches] {
+    const bool writer = t % 2 == 0;
+    threads.push_back(QThread::create([&, t, writer] {
       for (int i = 0; i < 2000; ++i) {
-        if (UIPathManager::getInstance()->getPath("user_corvane_app_path") !=
-            "/Users/ann/.Corvane/Corvane.app")
-          mismatches.fetchAndAddRelaxed(1);
+        if (writer) {
+          registry->setPath("user_corvane_app_path", values[i % 2]);
+          registry->setPath(QStringLiteral("writer_%1_%2").arg(t).arg(i % 50), QString::number(i));
+        } else {
+          const QString v = registry->getPath("user_corvane_app_path");
+          if (v != values[0] && v != values[1]) mismatches.fetchAndAddRelaxed(1);
+        }
       }
     }));
     threads.back()->start();
@@ -151,6 +162,10 @@ TEST(UIPathManagerTest, ReadsFromManyThreadsSeeTheRegisteredValue) {
     delete t;
   }
   EXPECT_EQ(mismatches.loadRelaxed(), 0);
+  EXPECT_EQ(registry->getPath("user_corvane_app_path"), values[1]);  // Both writers ended on i = 1999.
+  for (int t = 0; t < 4; t += 2)
+    for (int k = 0; k < 50; ++k)
+      EXPECT_EQ(registry->getPath(QStringLiteral("writer_%1_%2").arg(t).arg(k)), QString::number(1950 + k));
 }
 
 TEST(HalcLocaleTest, MapsLocalesOntoTheTranslationCodes) {
@@ -186,18 +201,41 @@ TEST(HalcLocaleTest, DefaultLanguageFollowsTheEnvironment) {
   }
 }
 
-TEST(DPIinfoTest, ScaleComesFromTheScreenUnlessOverridden) {
+// Only the scale that the toolkit does not apply itself: 1 wherever it scales widgets on its own,
+// otherwise the logical density over 96 in quarter steps (the offscreen screen has 100 dots per inch).
+TEST(DPIinfoTest, ScaleIsWhatTheToolkitDoesNotApply) {
   DPIinfo* dpi = DPIinfo::getInstance();
-  EXPECT_DOUBLE_EQ(dpi->getDPI(), 1.0);  // The offscreen screen has a device pixel ratio of 1.
+  EXPECT_DOUBLE_EQ(dpi->getDPI(), 1.0);
   dpi->setDPI(2.0);
   EXPECT_DOUBLE_EQ(dpi->getDPI(), 2.0);
   dpi->setDPI(0.0);
   EXPECT_DOUBLE_EQ(dpi->getDPI(), 1.0);
 
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  env.insert("QT_SCALE_FACTOR", "1.5");
-  EXPECT_EQ(RunProbe("dpi", env), "1.5");
+  const struct {
+    const char* font_dpi;
+    const char* scale_factor;
+    const char* mode;
+    const char* expected;
+  } cases[] = {
+      {"144", nullptr, "dpi", "1.5"},       // X11 at 144 dpi: the toolkit does not scale
+      {"120", nullptr, "dpi", "1.25"},      //
+      {nullptr, "2", "dpi", "1"},           // QT_SCALE_FACTOR: sizes are logical, already doubled
+      {nullptr, "1.5", "dpi", "1"},         //
+      {"144", "2", "dpi", "1"},             //
+      {"144", nullptr, "dpi-scaled", "1"},  // the high-DPI scaling attribute
+  };
+  for (const auto& c : cases) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    for (const char* name : {"QT_FONT_DPI", "QT_SCALE_FACTOR", "QT_AUTO_SCREEN_SCALE_FACTOR",
+                             "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING"})
+      env.remove(name);
+    if (c.font_dpi != nullptr) env.insert("QT_FONT_DPI", c.font_dpi);
+    if (c.scale_factor != nullptr) env.insert("QT_SCALE_FACTOR", c.scale_factor);
+    EXPECT_EQ(RunProbe(c.mode, env).toStdString(), c.expected)
+        << (c.font_dpi ? c.font_dpi : "-") << " dpi, factor " << (c.scale_factor ? c.scale_factor : "-")
+        << ", " << c.mode;
+  }
 }
 
 TEST(DPIinfoTest, StyleSheetPixelSizesAreScaled) {
