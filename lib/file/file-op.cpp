@@ -218,7 +218,7 @@ int MoveFolderAcrossVolumes(const ustring& src, const ustring& dst, mode_t src_m
   DIR* dir = opendir(src.c_str());
   if (dir == nullptr) {
     int err = errno;
-    LOG_ERROR(kLog, "FSRename: opendir(%s): %s (%d)", src.c_str(), strerror(err), err);
+    LOG_DEBUG(kLog, "FSRename: opendir(%s): %s (%d)", src.c_str(), strerror(err), err);
     return -3;
   }
   int result = 0;
@@ -229,7 +229,7 @@ int MoveFolderAcrossVolumes(const ustring& src, const ustring& dst, mode_t src_m
     struct stat st;
     if (lstat(from.c_str(), &st) != 0) {
       int err = errno;
-      LOG_ERROR(kLog, "FSRename: lstat(%s): %s (%d)", from.c_str(), strerror(err), err);
+      LOG_DEBUG(kLog, "FSRename: lstat(%s): %s (%d)", from.c_str(), strerror(err), err);
       result = -3;
       break;
     }
@@ -246,7 +246,7 @@ int MoveFolderAcrossVolumes(const ustring& src, const ustring& dst, mode_t src_m
   }
   if (rmdir(src.c_str()) != 0) {
     int err = errno;
-    LOG_ERROR(kLog, "FSRename: remove(%s): %s (%d)", src.c_str(), strerror(err), err);
+    LOG_DEBUG(kLog, "FSRename: remove(%s): %s (%d)", src.c_str(), strerror(err), err);
     return -3;
   }
   return 0;
@@ -258,7 +258,7 @@ int MoveLinkAcrossVolumes(const ustring& src, const ustring& dst) {
   ssize_t n = readlink(src.c_str(), target, sizeof(target) - 1);
   if (n < 0) {
     int err = errno;
-    LOG_ERROR(kLog, "FSRename: readlink(%s): %s (%d)", src.c_str(), strerror(err), err);
+    LOG_DEBUG(kLog, "FSRename: readlink(%s): %s (%d)", src.c_str(), strerror(err), err);
     return -3;
   }
   target[n] = '\0';
@@ -270,12 +270,12 @@ int MoveLinkAcrossVolumes(const ustring& src, const ustring& dst) {
   }
   if (made != 0) {
     int err = errno;
-    LOG_ERROR(kLog, "FSRename: symlink(%s, %s): %s (%d)", target, dst.c_str(), strerror(err), err);
+    LOG_DEBUG(kLog, "FSRename: symlink(%s, %s): %s (%d)", target, dst.c_str(), strerror(err), err);
     return -3;
   }
   if (unlink(src.c_str()) != 0) {
     int err = errno;
-    LOG_ERROR(kLog, "FSRename: remove(%s): %s (%d)", src.c_str(), strerror(err), err);
+    LOG_DEBUG(kLog, "FSRename: remove(%s): %s (%d)", src.c_str(), strerror(err), err);
     return -3;
   }
   return 0;
@@ -285,7 +285,7 @@ int MoveEntry(const ustring& src, const ustring& dst, const struct stat& st) {
   if (rename(src.c_str(), dst.c_str()) == 0) return 0;
   int err = errno;
   if (err != EXDEV) {
-    LOG_ERROR(kLog, "FSRename: rename(%s, %s): %s (%d)", src.c_str(), dst.c_str(), strerror(err), err);
+    LOG_DEBUG(kLog, "FSRename: rename(%s, %s): %s (%d)", src.c_str(), dst.c_str(), strerror(err), err);
     return err == ENAMETOOLONG ? -100 : -3;
   }
   switch (TypeOfMode(st.st_mode)) {
@@ -296,14 +296,15 @@ int MoveEntry(const ustring& src, const ustring& dst, const struct stat& st) {
     case FILE_TYPE_SYMLINK:
       return MoveLinkAcrossVolumes(src, dst);
     default:
-      LOG_ERROR(kLog, "FSRename: cannot move '%s' to another volume (type %d)", src.c_str(),
+      LOG_DEBUG(kLog, "FSRename: cannot move '%s' to another volume (type %d)", src.c_str(),
                 TypeOfMode(st.st_mode));
       return -3;
   }
 }
 
+// FSRemove's failures are details for DEBUG: its callers report them.
 void LogRemoveFailure(const std::string& path, int err) {
-  LOG_ERROR(kLog, "FSRemove: failed to remove '%s': %s (%d)", path.c_str(), strerror(err), err);
+  LOG_DEBUG(kLog, "FSRemove: failed to remove '%s': %s (%d)", path.c_str(), strerror(err), err);
 }
 
 // Removes everything in the open folder `fd` (which it takes over), named `path` in log lines.
@@ -345,7 +346,7 @@ int RemoveFolderContents(int fd, const std::string& path) {
       } else {
         // Try the folder itself all the same: it may be empty.
         int open_err = errno;
-        LOG_ERROR(kLog, "FSRemove: opendir(%s): %s (%d)", child.c_str(), strerror(open_err), open_err);
+        LOG_DEBUG(kLog, "FSRemove: opendir(%s): %s (%d)", child.c_str(), strerror(open_err), open_err);
       }
       if (unlinkat(dirfd(dir), name, AT_REMOVEDIR) != 0 && errno != ENOENT) {
         err = errno;
@@ -619,7 +620,7 @@ int FSRemove(const ustring& path, bool) {
   int found = StatusType(path.c_str(), &type);
   if (found < 0) {
     int err = errno;
-    LOG_ERROR(kLog, "FSRemove: Failed to get info for '%s': %s (%d)", path.c_str(), strerror(err), err);
+    LOG_DEBUG(kLog, "FSRemove: Failed to get info for '%s': %s (%d)", path.c_str(), strerror(err), err);
     return -1;
   }
   if (found == 0) return 0;
@@ -631,7 +632,7 @@ int FSRemove(const ustring& path, bool) {
     } else {
       // Nothing inside can be listed; the folder goes only if it is empty.
       int err = errno;
-      LOG_ERROR(kLog, "FSRemove: opendir(%s): %s (%d)", top.c_str(), strerror(err), err);
+      LOG_DEBUG(kLog, "FSRemove: opendir(%s): %s (%d)", top.c_str(), strerror(err), err);
     }
   }
   int removed = type == FILE_TYPE_DIRECTORY ? rmdir(top.c_str()) : unlink(top.c_str());

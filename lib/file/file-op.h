@@ -114,11 +114,13 @@ int FSCopy(const ustring& src, const ustring& dst, bool remove_src, bool keep_mo
 // as missing. Across volumes: folders are recreated and their entries moved one by one, files are
 // copied and removed, links recreated; every moved entry keeps its permission bits. Devices, pipes
 // and sockets cannot cross volumes. 0; -1 an empty path; -2 the source is missing or unreadable;
-// -3 the move failed (what was moved before the failure stays moved); -100 a name is too long.
+// -3 the move failed (what was moved before the failure stays moved); -100 a name is too long. Its
+// own log lines are DEBUG (callers report the failure); the copy's lines are FSCopy's.
 int FSRename(const ustring& src, const ustring& dst, bool exact);
 // Removes a file, a link (never its target) or a folder with everything in it. The second
 // parameter has no effect. 0 removed or nothing there; -1 empty path or unreadable information; -3
-// something could not be removed (the entries removed before it stay removed).
+// something could not be removed (the entries removed before it stay removed). Logs only at
+// DEBUG: callers report the failure.
 int FSRemove(const ustring& path, bool);
 // Access and modification times in whole seconds; a link gets its own times. 0 or -1, no log.
 int FSUTime(const ustring& path, long atime, long mtime);

@@ -430,6 +430,7 @@ TEST_F(FileOpTest, CopyReportsAFailedRemovalOfTheSource) {
 // --- rename -------------------------------------------------------------------------------------
 
 TEST_F(FileOpTest, RenameResultCodes) {
+  LogCapture log(tmp());
   EXPECT_EQ(-1, FSRename("", at("x"), false));
   WriteFile(at("file"), "1");
   EXPECT_EQ(-1, FSRename(at("file"), "", false));
@@ -438,6 +439,9 @@ TEST_F(FileOpTest, RenameResultCodes) {
   EXPECT_EQ(-3, FSRename(at("file"), at("no/such/dir"), false));
   EXPECT_EQ(0, FSRename(at("file"), at("moved"), false));
   EXPECT_EQ("1", ReadFile(at("moved")));
+  // Callers report a failed move themselves: the detail is DEBUG, never a second ERROR.
+  EXPECT_EQ("DEBUG", log.level_of("FSRename: rename(" + at("file") + ", " + at("no/such/dir") + ")"));
+  EXPECT_EQ(std::string::npos, log.text().find("[ERROR]"));
 }
 
 TEST_F(FileOpTest, RenameExactRefusesASourceThroughALinkedParent) {
@@ -524,10 +528,12 @@ TEST_F(FileOpTest, RemoveDeletesATreeButNeverALinksTarget) {
 }
 
 TEST_F(FileOpTest, RemoveResultCodes) {
+  LogCapture log(tmp());
   EXPECT_EQ(-1, FSRemove("", false));
   EXPECT_EQ(0, FSRemove(at("missing"), false));
   WriteFile(at("file"), "");
   EXPECT_EQ(-1, FSRemove(at("file/below"), false));
+  EXPECT_EQ("DEBUG", log.level_of("FSRemove: Failed to get info for '" + at("file/below") + "'"));
   EXPECT_EQ(0, FSRemove(at("file"), false));
   EXPECT_FALSE(Exists(at("file")));
 }
@@ -540,9 +546,11 @@ TEST_F(FileOpTest, RemoveStopsAtAnEntryThatCannotBeRemoved) {
   GiveToNobody(at("tree"));
   ASSERT_EQ(0, chmod(at("tree/locked").c_str(), 0555));
 
+  LogCapture log(tmp());
   EXPECT_EQ(-3, AsUnprivileged([&] { return FSRemove(at("tree"), false); }));
   EXPECT_TRUE(Exists(at("tree/locked/stays")));
   EXPECT_TRUE(Exists(at("tree")));
+  EXPECT_EQ("DEBUG", log.level_of("FSRemove: failed to remove '" + at("tree/locked/stays") + "'"));
 }
 
 TEST_F(FileOpTest, RemoveOfAFolderThatCannotBeListedReportsWhatStays) {

@@ -95,6 +95,16 @@ class LogCapture {
   }
   ~LogCapture() { Logger::Initialize(Logger::TYPE_STDERR, "", "", 50, Logger::SCOPE_NONE); }
   std::string text() const { return testsupport::ReadFile(path_); }
+  // The level ("ERROR", "DEBUG", ...) of the first line holding `needle`, or "" when none does.
+  std::string level_of(const std::string& needle) const {
+    const std::string all = text();
+    const size_t hit = all.find(needle);
+    if (hit == std::string::npos) return "";
+    const size_t line = all.rfind('\n', hit) + 1;  // npos + 1 is 0: the first line
+    const size_t open = all.find('[', line);
+    const size_t close = all.find(']', open);
+    return open < hit && close < hit ? all.substr(open + 1, close - open - 1) : "";
+  }
 
  private:
   std::string path_;
