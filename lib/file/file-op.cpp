@@ -96,13 +96,6 @@ int FullOrQuotaCode(int err) {
   return err == ENOSPC || err == EDQUOT ? -2 : -1;
 }
 
-// Permission bits of a copy's destination.
-enum class CopyMode {
-  kDefault,        // 0666 less the umask
-  kSource,         // the source's bits less the umask
-  kSourceExactly,  // the source's bits, whatever the umask (a move)
-};
-
 // Closes the destination of a copy after forcing it to disk: 0, or -1/-2 (logged) when the data
 // may not be there. A descriptor that cannot be synchronised (a device) is not a failure.
 int FinishCopy(int out, const ustring& dst) {
@@ -156,7 +149,7 @@ int CopyBytes(int in, int out) {
   return result;
 }
 
-int CopyFile(const ustring& src, const ustring& dst, bool remove_src, CopyMode mode) {
+int CopyFile(const ustring& src, const ustring& dst, bool remove_src, bool keep_mode) {
   int in = open(src.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) {
     int err = errno;
@@ -182,18 +175,13 @@ int CopyFile(const ustring& src, const ustring& dst, bool remove_src, CopyMode m
     close(in);
     return -1;
   }
-  const mode_t bits = mode == CopyMode::kDefault ? 0666 : (src_st.st_mode & 07777);
+  const mode_t bits = keep_mode ? (src_st.st_mode & 07777) : 0666;
   int out = open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, bits);
   if (out < 0) {
     int err = errno;
     LOG_ERROR(kLog, "CopyFile: open(%s): %s (%d)", dst.c_str(), strerror(err), err);
     close(in);
     return -1;
-  }
-  if (mode == CopyMode::kSourceExactly && fchmod(out, bits) != 0) {
-    int err = errno;
-    LOG_WARNING(kLog, "CopyFile: fchmod(%s, %o): %s (%d)", dst.c_str(), static_cast<unsigned>(bits),
-                strerror(err), err);
   }
 
   int result = CopyBytes(in, out);
@@ -209,102 +197,242 @@ int CopyFile(const ustring& src, const ustring& dst, bool remove_src, CopyMode m
   return result;
 }
 
-int MoveEntry(const ustring& src, const ustring& dst, const struct stat& st);
-
-// The content of `folder` moved entry by entry into `dst` (created when missing), then `folder`
-// itself removed. 0 or -3.
-int MoveFolderAcrossVolumes(const ustring& src, const ustring& dst, mode_t src_mode) {
-  if (FSMKDir(dst, true) != 0) return -3;
-  DIR* dir = opendir(src.c_str());
-  if (dir == nullptr) {
-    int err = errno;
-    LOG_DEBUG(kLog, "FSRename: opendir(%s): %s (%d)", src.c_str(), strerror(err), err);
-    return -3;
+// `path` without trailing separators or trailing "." components. Both make the system follow a
+// link in the last component ("link/" and "link/." name the link's target), so the callers that
+// must act on the named entry itself strip them. The root stays "/".
+std::string WithoutTrailingSeparators(const ustring& path) {
+  std::string text(path.c_str());
+  while (text.size() > 1) {
+    if (text.back() == '/') {
+      text.pop_back();
+    } else if (text.size() >= 2 && text.compare(text.size() - 2, 2, "/.") == 0) {
+      text.pop_back();
+    } else {
+      break;
+    }
   }
-  int result = 0;
-  while (struct dirent* entry = readdir(dir)) {
+  return text;
+}
+
+// --- moving to another volume ---------------------------------------------------------------------
+//
+// rename() cannot cross volumes, so there a move is a copy: folders are recreated and filled, files
+// copied, links recreated, and each source entry removed once its copy is complete. Every step
+// works relative to open folder descriptors and never follows a link in the last component: an
+// entry swapped for a link during the walk makes the move fail instead of being followed, and a
+// link waiting in the destination is replaced (where a file or link goes, as rename replaces it)
+// or refused (where a folder goes), never written through.
+//
+// The move's own failures are logged at DEBUG only: FSRename's callers report them. The copy's
+// lines keep FSCopy's texts and levels.
+
+// An open descriptor, closed when the holder goes.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// One side of a move: the open folder that holds the entry, its name there, and its whole path
+// (for log lines only).
+struct Place {
+  int folder;
+  std::string name;
+  std::string path;
+
+  // The entry `child` of this place, which is a folder open as `own_fd`.
+  Place Inside(int own_fd, const char* child) const { return {own_fd, child, path + "/" + child}; }
+};
+
+// Logs a failed step of a move at DEBUG, keeps errno, and gives the move's result -3.
+int MoveFailed(const char* step, const std::string& path) {
+  int err = errno;
+  LOG_DEBUG(kLog, "FSRename: %s(%s): %s (%d)", step, path.c_str(), strerror(err), err);
+  errno = err;
+  return -3;
+}
+
+// The same for the copy step of a file, under FSCopy's messages.
+int CopyFailed(const char* step, const std::string& path) {
+  int err = errno;
+  LOG_ERROR(kLog, "CopyFile: %s(%s): %s (%d)", step, path.c_str(), strerror(err), err);
+  errno = err;
+  return -3;
+}
+
+int MoveAcrossVolumes(const Place& from, const Place& to, int type);
+
+// Removes the file or link at `to`, so that a moved file or link can take its name. A folder stays
+// (EISDIR). 0, or -1 with errno set.
+int MakeRoomAt(const Place& to) {
+  struct stat st;
+  if (fstatat(to.folder, to.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return -1;
+  }
+  return unlinkat(to.folder, to.name.c_str(), 0);
+}
+
+// The folder `to` created (0777 less the umask) or, when it exists, the folder itself (never a
+// link to one) opened. Its descriptor, or -1 with errno set.
+int OpenDestinationFolder(const Place& to) {
+  if (mkdirat(to.folder, to.name.c_str(), 0777) != 0 && errno != EEXIST) return -1;
+  return openat(to.folder, to.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Moves every entry of the folder `from`, open as `dir`, into the folder `to`, open as `to_fd`.
+// The two lie on different volumes, so no entry can simply be renamed. 0, or -3 at the first entry
+// that cannot be moved.
+int MoveFolderContents(DIR* dir, const Place& from, int to_fd, const Place& to) {
+  while (true) {
+    errno = 0;
+    struct dirent* entry = readdir(dir);
+    if (entry == nullptr) return errno == 0 ? 0 : MoveFailed("readdir", from.path);
     const char* name = entry->d_name;
     if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-    const ustring from = src + "/" + name;
-    struct stat st;
-    if (lstat(from.c_str(), &st) != 0) {
-      int err = errno;
-      LOG_DEBUG(kLog, "FSRename: lstat(%s): %s (%d)", from.c_str(), strerror(err), err);
-      result = -3;
-      break;
+    int type = TypeOfDirEntry(entry->d_type);
+    if (entry->d_type == DT_UNKNOWN) {
+      struct stat st;
+      if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return MoveFailed("lstat", from.path + "/" + name);
+      type = TypeOfMode(st.st_mode);
     }
-    if (MoveEntry(from, dst + "/" + name, st) != 0) {
-      result = -3;
-      break;
-    }
+    if (MoveAcrossVolumes(from.Inside(dirfd(dir), name), to.Inside(to_fd, name), type) != 0) return -3;
   }
-  closedir(dir);
-  if (result != 0) return result;
-  if (chmod(dst.c_str(), src_mode & 07777) != 0) {
-    int err = errno;
-    LOG_WARNING(kLog, "FSRename: chmod(%s): %s (%d)", dst.c_str(), strerror(err), err);
-  }
-  if (rmdir(src.c_str()) != 0) {
-    int err = errno;
-    LOG_DEBUG(kLog, "FSRename: remove(%s): %s (%d)", src.c_str(), strerror(err), err);
-    return -3;
-  }
-  return 0;
 }
 
-// A link recreated at `dst` (replacing a file or link there, as rename would), then removed. 0 or -3.
-int MoveLinkAcrossVolumes(const ustring& src, const ustring& dst) {
-  char target[kPathRefMaxPath];
-  ssize_t n = readlink(src.c_str(), target, sizeof(target) - 1);
-  if (n < 0) {
+// Moves the folder `from` to `to` (made, or an existing folder there filled), gives `to` the
+// source's permission bits once it is filled (so that a read-only folder can be filled) and
+// removes the empty source. 0 or -3.
+int MoveFolderAt(const Place& from, const Place& to) {
+  int src = openat(from.folder, from.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (src < 0) return MoveFailed("opendir", from.path);
+  DIR* dir = fdopendir(src);
+  if (dir == nullptr) {
     int err = errno;
-    LOG_DEBUG(kLog, "FSRename: readlink(%s): %s (%d)", src.c_str(), strerror(err), err);
-    return -3;
+    close(src);
+    errno = err;
+    return MoveFailed("opendir", from.path);
   }
-  target[n] = '\0';
-  int made = symlink(target, dst.c_str());
-  int type = FILE_TYPE_NONE;
-  if (made != 0 && errno == EEXIST && StatusType(dst.c_str(), &type) > 0 && type != FILE_TYPE_DIRECTORY &&
-      unlink(dst.c_str()) == 0) {
-    made = symlink(target, dst.c_str());
-  }
-  if (made != 0) {
-    int err = errno;
-    LOG_DEBUG(kLog, "FSRename: symlink(%s, %s): %s (%d)", target, dst.c_str(), strerror(err), err);
-    return -3;
-  }
-  if (unlink(src.c_str()) != 0) {
-    int err = errno;
-    LOG_DEBUG(kLog, "FSRename: remove(%s): %s (%d)", src.c_str(), strerror(err), err);
-    return -3;
-  }
-  return 0;
-}
-
-int MoveEntry(const ustring& src, const ustring& dst, const struct stat& st) {
-  if (rename(src.c_str(), dst.c_str()) == 0) return 0;
+  struct stat st;
+  Fd dst(OpenDestinationFolder(to));
+  int result = fstat(dirfd(dir), &st) != 0 ? MoveFailed("fstat", from.path)
+               : dst.get() < 0             ? MoveFailed("mkdir", to.path)
+                                           : MoveFolderContents(dir, from, dst.get(), to);
   int err = errno;
-  if (err != EXDEV) {
-    LOG_DEBUG(kLog, "FSRename: rename(%s, %s): %s (%d)", src.c_str(), dst.c_str(), strerror(err), err);
-    return err == ENAMETOOLONG ? -100 : -3;
+  closedir(dir);
+  errno = err;
+  if (result != 0) return result;
+  if (fchmod(dst.get(), st.st_mode & 07777) != 0) MoveFailed("chmod", to.path);  // moved all the same
+  if (unlinkat(from.folder, from.name.c_str(), AT_REMOVEDIR) != 0) return MoveFailed("remove", from.path);
+  return 0;
+}
+
+// Copies the regular file `from` to a new file `to` with the source's permission bits, whatever
+// the umask, then removes the source. 0 or -3 (a partial copy stays, the source too).
+int MoveFileAt(const Place& from, const Place& to) {
+  // O_NONBLOCK: an entry swapped for a pipe must not block the open; the type test then refuses it.
+  Fd in(openat(from.folder, from.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (in.get() < 0) return CopyFailed("open", from.path);
+  struct stat st;
+  if (fstat(in.get(), &st) != 0) return CopyFailed("fstat", from.path);
+  if (!S_ISREG(st.st_mode)) {
+    LOG_DEBUG(kLog, "FSRename: '%s' is no longer a regular file", from.path.c_str());
+    errno = EINVAL;
+    return -3;
   }
-  switch (TypeOfMode(st.st_mode)) {
+  const mode_t bits = st.st_mode & 07777;
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int out = openat(to.folder, to.name.c_str(), flags, bits);
+  if (out < 0 && errno == EEXIST && MakeRoomAt(to) == 0)
+    out = openat(to.folder, to.name.c_str(), flags, bits);
+  if (out < 0) return CopyFailed("open", to.path);
+  if (fchmod(out, bits) != 0) {
+    int err = errno;
+    LOG_WARNING(kLog, "CopyFile: fchmod(%s, %o): %s (%d)", to.path.c_str(), static_cast<unsigned>(bits),
+                strerror(err), err);
+  }
+  int result = CopyBytes(in.get(), out);
+  int finished = FinishCopy(out, to.path);
+  if (result != 0 || finished != 0) return -3;
+  if (unlinkat(from.folder, from.name.c_str(), 0) != 0) return CopyFailed("remove", from.path);
+  return 0;
+}
+
+// Recreates the link `from` at `to` (replacing a file or link there), then removes it. 0 or -3.
+int MoveLinkAt(const Place& from, const Place& to) {
+  char target[kPathRefMaxPath];
+  ssize_t n = readlinkat(from.folder, from.name.c_str(), target, sizeof(target));
+  if (n >= static_cast<ssize_t>(sizeof(target))) errno = ENAMETOOLONG;
+  if (n < 0 || n >= static_cast<ssize_t>(sizeof(target))) return MoveFailed("readlink", from.path);
+  target[n] = '\0';
+  int made = symlinkat(target, to.folder, to.name.c_str());
+  if (made != 0 && errno == EEXIST && MakeRoomAt(to) == 0)
+    made = symlinkat(target, to.folder, to.name.c_str());
+  if (made != 0) return MoveFailed("symlink", to.path);
+  if (unlinkat(from.folder, from.name.c_str(), 0) != 0) return MoveFailed("remove", from.path);
+  return 0;
+}
+
+// Moves the entry `from`, of the type code `type`, to `to` on another volume. Devices, pipes and
+// sockets cannot move. 0 or -3.
+int MoveAcrossVolumes(const Place& from, const Place& to, int type) {
+  switch (type) {
     case FILE_TYPE_DIRECTORY:
-      return MoveFolderAcrossVolumes(src, dst, st.st_mode);
+      return MoveFolderAt(from, to);
     case FILE_TYPE_REGULAR:
-      return CopyFile(src, dst, true, CopyMode::kSourceExactly) < 0 ? -3 : 0;
+      return MoveFileAt(from, to);
     case FILE_TYPE_SYMLINK:
-      return MoveLinkAcrossVolumes(src, dst);
+      return MoveLinkAt(from, to);
     default:
-      LOG_DEBUG(kLog, "FSRename: cannot move '%s' to another volume (type %d)", src.c_str(),
-                TypeOfMode(st.st_mode));
+      LOG_DEBUG(kLog, "FSRename: cannot move '%s' to another volume (type %d)", from.path.c_str(), type);
+      errno = EXDEV;
       return -3;
   }
 }
 
-// FSRemove's failures are details for DEBUG: its callers report them.
+// The folder that holds `path`, opened (links on the way are followed, as rename follows them),
+// and the entry's name in it. The descriptor, or -1 with errno set (EINVAL when the last component
+// names no entry of its own: "." or "..").
+int OpenParentOf(const std::string& path, std::string* name) {
+  const size_t slash = path.rfind('/');
+  *name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name->empty() || *name == "." || *name == "..") {
+    errno = EINVAL;
+    return -1;
+  }
+  const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  return open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// The move of FSRename once rename() has said EXDEV. `st` is the source's own status. A folder's
+// destination is made first with its missing parents. 0 or -3.
+int MoveToOtherVolume(const std::string& src, const std::string& dst, const struct stat& st) {
+  const int type = TypeOfMode(st.st_mode);
+  if (type == FILE_TYPE_DIRECTORY && FSMKDir(dst, true) != 0) return -3;
+  std::string src_name, dst_name;
+  Fd src_parent(OpenParentOf(src, &src_name));
+  if (src_parent.get() < 0) return MoveFailed("open parent", src);
+  Fd dst_parent(OpenParentOf(dst, &dst_name));
+  if (dst_parent.get() < 0) return MoveFailed("open parent", dst);
+  return MoveAcrossVolumes({src_parent.get(), src_name, src}, {dst_parent.get(), dst_name, dst}, type);
+}
+
+// --- removing -------------------------------------------------------------------------------------
+
+// FSRemove's failures are details for DEBUG: its callers report them. errno is kept.
 void LogRemoveFailure(const std::string& path, int err) {
   LOG_DEBUG(kLog, "FSRemove: failed to remove '%s': %s (%d)", path.c_str(), strerror(err), err);
+  errno = err;
 }
 
 // Removes everything in the open folder `fd` (which it takes over), named `path` in log lines.
@@ -313,8 +441,9 @@ void LogRemoveFailure(const std::string& path, int err) {
 int RemoveFolderContents(int fd, const std::string& path) {
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
-    LogRemoveFailure(path, errno);
+    const int err = errno;
     close(fd);
+    LogRemoveFailure(path, err);
     return -3;
   }
   int result = 0;
@@ -603,28 +732,43 @@ int FSCloseDir(DIR_HANDLE& handle) {
 }
 
 int FSCopy(const ustring& src, const ustring& dst, bool remove_src, bool keep_mode) {
-  return CopyFile(src, dst, remove_src, keep_mode ? CopyMode::kSource : CopyMode::kDefault);
+  return CopyFile(src, dst, remove_src, keep_mode);
 }
 
 int FSRename(const ustring& src, const ustring& dst, bool exact) {
   if (src.empty() || dst.empty()) return -1;
+  const std::string from = WithoutTrailingSeparators(src);
   struct stat st;
-  if (lstat(src.c_str(), &st) != 0 || TypeOfMode(st.st_mode) < 0) return -2;
+  if (lstat(from.c_str(), &st) != 0 || TypeOfMode(st.st_mode) < 0) return -2;
   if (exact && !IsFileExist(src, true)) return -2;
-  return MoveEntry(src, dst, st);
+  if (rename(from.c_str(), dst.c_str()) == 0) return 0;
+  const int err = errno;
+  if (err != EXDEV) {
+    LOG_DEBUG(kLog, "FSRename: rename(%s, %s): %s (%d)", from.c_str(), dst.c_str(), strerror(err), err);
+    errno = err;
+    return err == ENAMETOOLONG ? -100 : -3;
+  }
+  // A trailing separator on the destination asks for a folder, as rename() takes it.
+  const std::string to = WithoutTrailingSeparators(dst);
+  if (to.size() != dst.length() && !S_ISDIR(st.st_mode)) {
+    errno = ENOTDIR;
+    return MoveFailed("rename", dst.c_str());
+  }
+  return MoveToOtherVolume(from, to, st);
 }
 
 int FSRemove(const ustring& path, bool) {
   if (path.empty()) return -1;
+  const std::string top = WithoutTrailingSeparators(path);
   int type = FILE_TYPE_NONE;
-  int found = StatusType(path.c_str(), &type);
+  int found = StatusType(top.c_str(), &type);
   if (found < 0) {
     int err = errno;
-    LOG_DEBUG(kLog, "FSRemove: Failed to get info for '%s': %s (%d)", path.c_str(), strerror(err), err);
+    LOG_DEBUG(kLog, "FSRemove: Failed to get info for '%s': %s (%d)", top.c_str(), strerror(err), err);
+    errno = err;
     return -1;
   }
   if (found == 0) return 0;
-  const std::string top(path.c_str());
   if (type == FILE_TYPE_DIRECTORY) {
     int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) {
@@ -637,9 +781,7 @@ int FSRemove(const ustring& path, bool) {
   }
   int removed = type == FILE_TYPE_DIRECTORY ? rmdir(top.c_str()) : unlink(top.c_str());
   if (removed != 0 && errno != ENOENT) {
-    int err = errno;
-    LogRemoveFailure(top, err);
-    errno = err;
+    LogRemoveFailure(top, errno);
     return -3;
   }
   return 0;

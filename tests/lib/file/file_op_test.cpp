@@ -1,13 +1,38 @@
+#include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "file-op.h"
 #include "file_test_util.h"
 #include "temp_dir.h"
+
+namespace {
+
+// Run by this program's fsync, once, before the first one it serves, with the descriptor.
+std::function<void(int)> g_before_next_fsync;
+
+}  // namespace
+
+// This program's fsync: the system's, after g_before_next_fsync. A move to another volume calls it
+// once per copied file, which gives a test its moment in the middle of the walk.
+extern "C" int fsync(int fd) {
+  using Fsync = int (*)(int);
+  static const Fsync system_fsync = reinterpret_cast<Fsync>(dlsym(RTLD_NEXT, "fsync"));
+  if (g_before_next_fsync) {
+    std::function<void(int)> hook = std::move(g_before_next_fsync);
+    g_before_next_fsync = nullptr;
+    hook(fd);
+  }
+  return system_fsync(fd);
+}
 
 namespace {
 
@@ -22,6 +47,24 @@ using filetest::UmaskGuard;
 using filetest::WorkingFolder;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
+
+// The names in `folder`, "." and ".." aside, sorted.
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (struct dirent* entry = readdir(dir)) {
+      if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+int TypeAt(const std::string& path) {
+  _FILE_INFO_tag info;
+  return GetFileInfo(path, info) == 0 ? info.type : -1;
+}
 
 class FileOpTest : public testsupport::TempDirTest {
  protected:
@@ -496,6 +539,81 @@ TEST_F(FileOpTest, RenameAcrossVolumesKeepsAFilesExecutableBit) {
   EXPECT_EQ("#!/bin/sh\necho hi\n", ReadFile(at("vol/prog")));
 }
 
+// A link in the destination where a moved file goes is replaced, where a moved folder goes it stops
+// the move: nothing is ever written into what it points to. A source given as "link/" moves the link.
+TEST_F(FileOpTest, RenameAcrossVolumesNeverWritesThroughALink) {
+  ScratchVolume volume(at("vol"));
+  SKIP_WITHOUT_VOLUME(volume, "that a move to another volume never writes through a link in the destination");
+  ASSERT_EQ(0, mkdir(at("outside").c_str(), 0755));
+  WriteFile(at("outside/keep"), "k");
+  const struct {
+    const char* moved;      // "file", or "tree" holding sub/file
+    const char* link;       // a link waiting in the destination
+    const char* points_to;  // below tmp()
+    int result;
+  } cases[] = {
+      {"file", "file", "outside/keep", 0},
+      {"tree", "tree/sub/file", "outside/keep", 0},
+      {"tree", "tree/sub", "outside", -3},
+      {"tree", "tree", "outside", -3},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string src = at("src" + std::to_string(n)) + "/", dst = at("vol/" + std::to_string(n++)) + "/";
+    ASSERT_EQ(0, FSMKDirP(src + "tree/sub", nullptr, false, 0xFFFF));
+    WriteFile(src + "tree/sub/file", "moved");
+    WriteFile(src + "file", "moved");
+    const std::string link = dst + c.link;
+    ASSERT_EQ(0, FSMKDirP(FSParentPath(link), nullptr, false, 0xFFFF));
+    ASSERT_EQ(0, symlink(at(c.points_to).c_str(), link.c_str()));
+
+    EXPECT_EQ(c.result, FSRename(src + c.moved, dst + c.moved, false)) << c.link;
+    EXPECT_EQ("k", ReadFile(at("outside/keep"))) << c.link;
+    EXPECT_EQ(std::vector<std::string>{"keep"}, Entries(at("outside"))) << c.link;
+    if (c.result == 0) {
+      EXPECT_EQ(FILE_TYPE_REGULAR, TypeAt(link)) << c.link;
+      EXPECT_EQ("moved", ReadFile(link)) << c.link;
+    } else {
+      EXPECT_EQ(FILE_TYPE_SYMLINK, TypeAt(link)) << c.link;
+    }
+  }
+
+  ASSERT_EQ(0, symlink("outside", at("alias").c_str()));
+  EXPECT_EQ(0, FSRename(at("alias/"), at("vol/alias"), false));
+  EXPECT_EQ(FILE_TYPE_SYMLINK, TypeAt(at("vol/alias")));
+  EXPECT_FALSE(Exists(at("alias")));
+  EXPECT_EQ(std::vector<std::string>{"keep"}, Entries(at("outside")));
+}
+
+// An entry swapped for a link while the walk is under way (here: while the first file is copied)
+// stops the move, and what the link points to is neither read nor moved.
+TEST_F(FileOpTest, RenameAcrossVolumesNeverFollowsAnEntrySwappedForALink) {
+  ScratchVolume volume(at("vol"));
+  SKIP_WITHOUT_VOLUME(volume,
+                      "that a move to another volume does not follow an entry swapped for a link mid-walk");
+  ASSERT_EQ(0, mkdir(at("outside").c_str(), 0755));
+  WriteFile(at("outside/keep"), "k");
+  ASSERT_EQ(0, FSMKDirP(at("tree/sub"), nullptr, false, 0xFFFF));
+  WriteFile(at("tree/file"), "f");
+  WriteFile(at("tree/sub/file"), "s");
+  // Whichever of "file" and "sub" the walk takes first, the other becomes a link while it is copied.
+  g_before_next_fsync = [this](int fd) {
+    char copying[4096] = {};
+    ASSERT_GT(readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), copying, sizeof(copying) - 1), 0);
+    const bool file_first = std::string(copying) == at("vol/tree/file");
+    const std::string swapped = at(file_first ? "tree/sub" : "tree/file");
+    ASSERT_EQ(0, rename(swapped.c_str(), at("aside").c_str()));
+    ASSERT_EQ(0, symlink(at(file_first ? "outside" : "outside/keep").c_str(), swapped.c_str()));
+  };
+  EXPECT_EQ(-3, FSRename(at("tree"), at("vol/tree"), false));
+  EXPECT_EQ(nullptr, g_before_next_fsync) << "the swap took place";
+  g_before_next_fsync = nullptr;
+  EXPECT_EQ(std::vector<std::string>{"keep"}, Entries(at("outside")));
+  EXPECT_EQ("k", ReadFile(at("outside/keep")));
+  EXPECT_FALSE(Exists(at("vol/tree/sub/keep")));
+  EXPECT_NE("k", Exists(at("vol/tree/file")) ? ReadFile(at("vol/tree/file")) : "");
+}
+
 TEST_F(FileOpTest, RenameAcrossVolumesStopsAtAPipe) {
   ScratchVolume volume(at("vol"));
   SKIP_WITHOUT_VOLUME(volume, "that a pipe inside a tree stops a move to another volume with -3");
@@ -521,10 +639,13 @@ TEST_F(FileOpTest, RemoveDeletesATreeButNeverALinksTarget) {
   EXPECT_FALSE(Exists(at("tree")));
   EXPECT_EQ("k", ReadFile(at("outside/keep")));
 
-  ASSERT_EQ(0, symlink("outside", at("link").c_str()));
-  EXPECT_EQ(0, FSRemove(at("link"), false));
-  EXPECT_FALSE(Exists(at("link")));
-  EXPECT_TRUE(Exists(at("outside/keep")));
+  // A trailing separator or "." names the link's target; the link alone goes all the same.
+  for (const char* spelling : {"link", "link/", "link//", "link/.", "link/./"}) {
+    ASSERT_EQ(0, symlink("outside", at("link").c_str()));
+    EXPECT_EQ(0, FSRemove(at(spelling), false)) << spelling;
+    EXPECT_FALSE(Exists(at("link"))) << spelling;
+    EXPECT_EQ("k", ReadFile(at("outside/keep"))) << spelling;
+  }
 }
 
 TEST_F(FileOpTest, RemoveResultCodes) {
@@ -536,6 +657,9 @@ TEST_F(FileOpTest, RemoveResultCodes) {
   EXPECT_EQ("DEBUG", log.level_of("FSRemove: Failed to get info for '" + at("file/below") + "'"));
   EXPECT_EQ(0, FSRemove(at("file"), false));
   EXPECT_FALSE(Exists(at("file")));
+  ASSERT_EQ(0, FSMKDirP(at("dir/sub"), nullptr, false, 0xFFFF));
+  EXPECT_EQ(0, FSRemove(at("dir/"), false));
+  EXPECT_FALSE(Exists(at("dir")));
 }
 
 TEST_F(FileOpTest, RemoveStopsAtAnEntryThatCannotBeRemoved) {
