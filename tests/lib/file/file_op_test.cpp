@@ -1,7 +1,9 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,9 +14,16 @@
 
 #include "file-op.h"
 #include "file_test_util.h"
+#include "path-ref.h"
 #include "temp_dir.h"
 
 namespace {
+
+// A folder that this program's statfs reports as lying on a volume of another kind.
+struct {
+  std::string path;
+  long magic = 0;
+} g_fake_volume;
 
 // Run by this program's fsync, once, before the first one it serves, with the descriptor.
 std::function<void(int)> g_before_next_fsync;
@@ -32,6 +41,17 @@ extern "C" int fsync(int fd) {
     hook(fd);
   }
   return system_fsync(fd);
+}
+
+// This program's statfs: the system's answer, except for the kind of g_fake_volume's folder. NFS,
+// SMB and FAT volumes cannot be mounted where the tests run; this is how the queries meet them.
+extern "C" int statfs(const char* path, struct statfs* buf) noexcept {
+  using Statfs = int (*)(const char*, struct statfs*);
+  static const Statfs system_statfs = reinterpret_cast<Statfs>(dlsym(RTLD_NEXT, "statfs"));
+  const int result = system_statfs(path, buf);
+  if (result == 0 && !g_fake_volume.path.empty() && g_fake_volume.path == path)
+    buf->f_type = g_fake_volume.magic;
+  return result;
 }
 
 namespace {
@@ -824,8 +844,6 @@ TEST_F(FileOpTest, LockedAndPermittedFollowAccess) {
 
 TEST_F(FileOpTest, VolumeKindQueries) {
   LogCapture log(tmp());
-  EXPECT_FALSE(isMountPoint(tmp()));
-  EXPECT_FALSE(IsMSDOS(tmp()));
   EXPECT_FALSE(isMountPoint(at("missing")));
   EXPECT_FALSE(IsMSDOS(at("missing")));
   const std::string text = log.text();
@@ -833,6 +851,33 @@ TEST_F(FileOpTest, VolumeKindQueries) {
             text.find("isMountPoint: Failed to get file system info '" + at("missing") + "'."));
   EXPECT_NE(std::string::npos,
             text.find("IsSupportLargeFile: Failed to get file system info '" + at("missing")));
+
+  // The kinds as the kernel numbers them, from the file-system status down to the answers.
+  ASSERT_EQ(0, mkdir(at("share").c_str(), 0755));
+  const struct {
+    long magic;
+    bool network;
+    bool fat;
+  } kinds[] = {
+      {NFS_SUPER_MAGIC, true, false},  {SMB_SUPER_MAGIC, true, false},   {CIFS_SUPER_MAGIC, true, false},
+      {SMB2_SUPER_MAGIC, true, false}, {MSDOS_SUPER_MAGIC, false, true}, {EXT4_SUPER_MAGIC, false, false},
+      {TMPFS_MAGIC, false, false},     {PROC_SUPER_MAGIC, false, false},
+  };
+  for (const auto& kind : kinds) {
+    g_fake_volume = {at("share"), kind.magic};
+    EXPECT_EQ(kind.network, isMountPoint(at("share"))) << std::hex << kind.magic;
+    EXPECT_EQ(kind.fat, IsMSDOS(at("share"))) << std::hex << kind.magic;
+  }
+  g_fake_volume = {};
+  EXPECT_EQ("WARNING", log.level_of("Detect a MSDOS platform for path '" + at("share") + "'."));
+
+  ScratchVolume volume(at("vol"));
+  SKIP_WITHOUT_VOLUME(volume, "the kind name of a real tmpfs mount point");
+  std::string name;
+  ASSERT_EQ(0, PathRefVolumeType(at("vol").c_str(), &name));
+  EXPECT_EQ("tmpfs", name);
+  EXPECT_FALSE(isMountPoint(at("vol")));
+  EXPECT_FALSE(IsMSDOS(at("vol")));
 }
 
 }  // namespace
