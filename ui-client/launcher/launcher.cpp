@@ -59,10 +59,6 @@ void Worker::HandleServicce() {
 Launcher::Launcher() : Launcher(new Worker()) {}
 
 Launcher::Launcher(Worker* worker) : worker_(worker) {
-  dialog_ = new ProcessingProgressDialog();
-  dialog_->setCancelButton(nullptr);
-  dialog_->setAutoReset(false);
-
   connect(this, &Launcher::sigStart, worker_, &Worker::HandleServicce);
   connect(worker_, &Worker::sigShowMsg, this, &Launcher::ShowMsgBox);
   connect(worker_, &Worker::sigServiceDone, this, &Launcher::LaunchDone);
@@ -87,8 +83,10 @@ void Launcher::Start() {
 }
 
 void Launcher::LaunchDone() {
-  dialog_->setValue(100);
-  dialog_->hide();
+  if (dialog_ != nullptr) {
+    dialog_->setValue(100);
+    dialog_->hide();
+  }
   QThread* thread = worker_->thread_object();
   thread->quit();
   thread->wait();
@@ -101,13 +99,29 @@ void Launcher::UpdateProgress(int total, int steps) {
     return;
   }
   // 64-bit so that a package of more than 21 million entries cannot overflow the product.
-  dialog_->setValue(static_cast<int>(static_cast<qint64>(steps) * 100 / total));
+  const int value = static_cast<int>(static_cast<qint64>(steps) * 100 / total);
+  if (dialog_ != nullptr) {
+    dialog_->setValue(value);
+  } else {
+    pending_value_ = value;
+  }
 }
 
 void Launcher::SetLabelText(const QString& text) {
-  dialog_->setLabelText(text);
+  if (dialog_ != nullptr) {
+    dialog_->setLabelText(text);
+  } else {
+    pending_label_ = text;
+  }
 }
 
 void Launcher::ShowMsgBox() {
+  if (dialog_ == nullptr) {
+    dialog_ = new ProcessingProgressDialog();
+    dialog_->setCancelButton(nullptr);
+    dialog_->setAutoReset(false);
+    if (pending_value_ >= 0) dialog_->setValue(pending_value_);
+    if (!pending_label_.isNull()) dialog_->setLabelText(pending_label_);
+  }
   dialog_->show();
 }

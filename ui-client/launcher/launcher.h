@@ -55,16 +55,24 @@ class Worker : public QObject {
 
 // Owns the worker and the progress dialog and reflects the job in the dialog; quits the application
 // when the job is done.
+//
+// The dialog is built by the first ShowMsgBox(), not before: a run with nothing to upgrade never
+// creates it, so it neither pays for laying out its text nor starts the toolkit's minimum-duration
+// timer that would show it on its own after a few seconds. Until then the bar's value and the label
+// are kept here and given to the dialog when it is built.
 class Launcher : public QObject {
   Q_OBJECT
 
  public:
-  // Builds a Worker (with its MacService), then the dialog, and makes the seven connections.
+  // Builds a Worker (with its MacService) and makes the seven connections.
   Launcher();
   // The same with a worker of the caller's choosing (not yet started); takes ownership of `worker`.
   explicit Launcher(Worker* worker);
-  // Deletes the worker first, then the dialog.
+  // Deletes the worker first, then the dialog if it was built.
   ~Launcher() override;
+
+  // The progress dialog; null until ShowMsgBox() has built it.
+  ProcessingProgressDialog* dialog() const { return dialog_; }
 
   // Starts the worker's thread.
   void Run();
@@ -75,17 +83,21 @@ class Launcher : public QObject {
   void sigStart();
 
  public slots:
-  // Quits the worker thread, joins it, and ends the application's event loop.
+  // Sets the bar to 100 and hides the dialog (when built), quits the worker thread, joins it, and ends
+  // the application's event loop.
   void LaunchDone();
   // Sets the bar to steps * 100 / total. A total of 0 or less leaves the bar as it is.
   void UpdateProgress(int total, int steps);
   void SetLabelText(const QString& text);
-  // Shows the progress dialog.
+  // Builds the progress dialog on the first call (no cancel button, auto-reset off) and shows it.
   void ShowMsgBox();
 
  private:
   Worker* worker_ = nullptr;
   ProcessingProgressDialog* dialog_ = nullptr;
+  // What the slots were asked before the dialog existed: -1 and a null string for nothing.
+  int pending_value_ = -1;
+  QString pending_label_;
 };
 
 #endif  // CORVANE_UI_CLIENT_LAUNCHER_LAUNCHER_H_

@@ -10,13 +10,18 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QFileInfo>
+#include <QFont>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QThread>
 #include <QTimer>
+#include <QTranslator>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -60,13 +65,14 @@ ProcessingProgressDialog* FindDialog() {
   return found;
 }
 
-// Records the dialog's state after every signal that may change it and at every show and hide. The
-// recorder's connections are made after the Launcher's, so for each emission the Launcher's slot
-// runs first and the recorder then sees its effect.
+// Records the dialog's state after every signal that may change it and whenever any window is shown
+// or hidden (the dialog is built only when the worker asks to show it, so the whole application is
+// watched). The recorder's connections are made after the Launcher's, so for each emission the
+// Launcher's slot runs first and the recorder then sees its effect.
 class DialogTrace : public QObject {
  public:
-  DialogTrace(ProcessingProgressDialog* dialog, Worker* worker) : dialog_(dialog) {
-    dialog_->installEventFilter(this);
+  DialogTrace(Launcher* launcher, Worker* worker) : launcher_(launcher) {
+    qApp->installEventFilter(this);
     connect(worker, &Worker::sigShowMsg, this, [this] { Record("sigShowMsg"); });
     connect(worker, &Worker::sigUpdateProgress, this, [this](int t, int s) {
       Record("worker progress " + std::to_string(s) + "/" + std::to_string(t));
@@ -77,6 +83,7 @@ class DialogTrace : public QObject {
             [this](int t, int s) { Record("progress " + std::to_string(s) + "/" + std::to_string(t)); });
     connect(adapter, &Notify_Adapter::sigUpdateDialogText, this, [this](const QString&) { Record("label"); });
   }
+  ~DialogTrace() override { qApp->removeEventFilter(this); }
 
   const std::vector<State>& states() const { return states_; }
 
@@ -90,29 +97,44 @@ class DialogTrace : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == dialog_ && event->type() == QEvent::Show) Record("shown");
-    if (watched == dialog_ && event->type() == QEvent::Hide) Record("hidden");
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || !widget->isWindow()) return false;
+    const bool ours = widget == launcher_->dialog();
+    if (event->type() == QEvent::Show) Record(ours ? "shown" : "another window shown");
+    if (event->type() == QEvent::Hide) Record(ours ? "hidden" : "another window hidden");
     return false;
   }
 
  private:
   void Record(const std::string& event) {
-    states_.push_back({event, dialog_->isVisible(), dialog_->value(), dialog_->labelText()});
+    const ProcessingProgressDialog* d = launcher_->dialog();
+    if (d == nullptr) {
+      states_.push_back({event + " (no dialog)", false, -1, QString()});
+    } else {
+      states_.push_back({event, d->isVisible(), d->value(), d->labelText()});
+    }
   }
 
-  ProcessingProgressDialog* dialog_;
+  Launcher* launcher_;
   std::vector<State> states_;
 };
 
 // A service that records the calls the worker makes, on which thread, and plays the extractor's part
-// (label, then per-entry progress through the adapter) during the upgrade.
+// (label, then per-entry progress through the adapter) during the upgrade. With `hold`, PreUpgrade
+// waits until the semaphore is released: a slow step, such as removing a large predecessor folder.
 class RecordingService : public Service {
  public:
-  RecordingService(bool need_upgrade, int upgrade_result, QString aged_folder)
-      : need_upgrade_(need_upgrade), upgrade_result_(upgrade_result), aged_folder_(std::move(aged_folder)) {}
+  RecordingService(bool need_upgrade, int upgrade_result, QString aged_folder, QSemaphore* hold = nullptr)
+      : need_upgrade_(need_upgrade),
+        upgrade_result_(upgrade_result),
+        aged_folder_(std::move(aged_folder)),
+        hold_(hold) {}
 
   void StopService() override { Note("StopService"); }
-  void PreUpgrade() override { Note("PreUpgrade"); }
+  void PreUpgrade() override {
+    if (hold_ != nullptr) hold_->acquire();
+    Note("PreUpgrade");
+  }
   bool IsNeedUpgrade() override {
     Note("IsNeedUpgrade");
     return need_upgrade_;
@@ -147,6 +169,7 @@ class RecordingService : public Service {
   bool need_upgrade_;
   int upgrade_result_;
   QString aged_folder_;
+  QSemaphore* hold_;
   mutable QMutex mutex_;
   std::vector<std::string> calls_;
   std::vector<QThread*> threads_;
@@ -226,13 +249,15 @@ std::vector<std::string> LauncherMessages(const std::string& log) {
   return out;
 }
 
-TEST_F(LauncherTest, NothingToUpgradeRunsTheJobWithoutShowingTheDialog) {
-  auto* service = new RecordingService(false, 0, home_ + "/.Skyhold/app");
+// The job takes longer than the toolkit's minimum duration for a progress dialog (4 s), after which
+// a dialog that merely exists shows itself.
+TEST_F(LauncherTest, NothingToUpgradeNeverShowsAWindowEvenWhenTheJobIsSlow) {
+  QSemaphore hold;
+  auto* service = new RecordingService(false, 0, home_ + "/.Skyhold/app", &hold);
   auto* worker = new Worker(service);
   auto* launcher = new Launcher(worker);
-  ProcessingProgressDialog* dialog = FindDialog();
-  ASSERT_NE(dialog, nullptr);
-  DialogTrace trace(dialog, worker);
+  DialogTrace trace(launcher, worker);
+  QTimer::singleShot(QProgressDialog().minimumDuration() + 500, [&hold] { hold.release(); });
 
   ASSERT_TRUE(RunToEnd(launcher));
 
@@ -240,8 +265,9 @@ TEST_F(LauncherTest, NothingToUpgradeRunsTheJobWithoutShowingTheDialog) {
   for (QThread* t : service->threads())
     EXPECT_EQ(t, worker->thread_object()) << "a service call off the worker thread";
   EXPECT_TRUE(worker->thread_object()->isFinished()) << "LaunchDone must join the worker thread";
-  EXPECT_TRUE(trace.Of("shown").empty());
-  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_TRUE(trace.states().empty()) << ::testing::PrintToString(trace.states());
+  EXPECT_EQ(launcher->dialog(), nullptr);
+  EXPECT_EQ(FindDialog(), nullptr);
   EXPECT_FALSE(QDir(home_ + "/.Skyhold/app").exists());
   EXPECT_EQ(LauncherMessages(Log()), (std::vector<std::string>{"running", "no need to upgrade", "done"}));
   delete launcher;
@@ -251,14 +277,21 @@ TEST_F(LauncherTest, SuccessfulUpgradeShowsEveryStageInOrderThenHides) {
   auto* service = new RecordingService(true, 0, home_ + "/.Skyhold/app");
   auto* worker = new Worker(service);
   auto* launcher = new Launcher(worker);
-  ProcessingProgressDialog* dialog = FindDialog();
-  ASSERT_NE(dialog, nullptr);
-  DialogTrace trace(dialog, worker);
+  DialogTrace trace(launcher, worker);
 
   ASSERT_TRUE(RunToEnd(launcher));
 
   EXPECT_EQ(service->calls(),
             (std::vector<std::string>{"PreUpgrade", "IsNeedUpgrade", "HandlePackageUpgrade", "PostUpgrade"}));
+  ProcessingProgressDialog* dialog = FindDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(dialog, launcher->dialog());
+  // As built: the title, no cancel button, no auto-reset, window-modal, 400 x 80 at this density.
+  EXPECT_EQ(dialog->windowTitle(), "Corvane Client");
+  EXPECT_EQ(dialog->findChild<QPushButton*>(), nullptr) << "the dialog has no cancel button";
+  EXPECT_FALSE(dialog->autoReset());
+  EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+  EXPECT_EQ(dialog->size(), QSize(400, 80));
   const std::vector<State>& s = trace.states();
   ASSERT_EQ(s.size(), 9u) << ::testing::PrintToString(s);
   EXPECT_EQ(s[0].event, "shown");
@@ -291,11 +324,11 @@ TEST_F(LauncherTest, FailedUpgradeLogsItKeepsTheDialogAndStillFinishesTheRun) {
   auto* service = new RecordingService(true, -1, home_ + "/.Skyhold/app");
   auto* worker = new Worker(service);
   auto* launcher = new Launcher(worker);
-  ProcessingProgressDialog* dialog = FindDialog();
-  ASSERT_NE(dialog, nullptr);
-  DialogTrace trace(dialog, worker);
+  DialogTrace trace(launcher, worker);
 
   ASSERT_TRUE(RunToEnd(launcher));
+  ProcessingProgressDialog* dialog = launcher->dialog();
+  ASSERT_NE(dialog, nullptr);
 
   EXPECT_EQ(service->calls(),
             (std::vector<std::string>{"PreUpgrade", "IsNeedUpgrade", "HandlePackageUpgrade", "PostUpgrade"}));
@@ -312,15 +345,18 @@ TEST_F(LauncherTest, FailedUpgradeLogsItKeepsTheDialogAndStillFinishesTheRun) {
 
 TEST_F(LauncherTest, BarIsStepsTimesHundredOverTotalAndIgnoresAnEmptyTotal) {
   auto* launcher = new Launcher(new Worker(new RecordingService(false, 0, QString())));
+  EXPECT_EQ(FindDialog(), nullptr) << "no dialog before the worker asks to show it";
+  // What arrives before the dialog exists is what it shows once built.
+  launcher->UpdateProgress(3, 1);
+  launcher->SetLabelText("stage one");
+  EXPECT_EQ(FindDialog(), nullptr);
+  launcher->ShowMsgBox();
   ProcessingProgressDialog* dialog = FindDialog();
   ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(dialog->windowTitle(), "Corvane Client");
-  EXPECT_EQ(dialog->labelText(), kPreparing);
-  EXPECT_EQ(dialog->findChild<QPushButton*>(), nullptr) << "the dialog has no cancel button";
-  EXPECT_FALSE(dialog->autoReset());
-
-  launcher->UpdateProgress(3, 1);
+  EXPECT_TRUE(dialog->isVisible());
   EXPECT_EQ(dialog->value(), 33);
+  EXPECT_EQ(dialog->labelText(), "stage one");
+
   launcher->UpdateProgress(3, 2);
   EXPECT_EQ(dialog->value(), 66);
   launcher->UpdateProgress(0, 5);
@@ -329,19 +365,22 @@ TEST_F(LauncherTest, BarIsStepsTimesHundredOverTotalAndIgnoresAnEmptyTotal) {
   EXPECT_EQ(dialog->value(), 66);
   launcher->UpdateProgress(100, 100);
   EXPECT_EQ(dialog->value(), 100);
-  EXPECT_FALSE(dialog->isVisible()) << "reaching 100 must not reset or hide the dialog";
+  EXPECT_TRUE(dialog->isVisible()) << "reaching 100 must not reset or hide the dialog";
   EXPECT_NE(Log().find("progress of 5 steps out of 0 ignored"), std::string::npos);
   // Entry counts whose product with 100 passes the int range still give the right share.
   launcher->UpdateProgress(30000000, 15000000);
   EXPECT_EQ(dialog->value(), 50);
   launcher->SetLabelText("stage two");
   EXPECT_EQ(dialog->labelText(), "stage two");
+  launcher->ShowMsgBox();
+  EXPECT_EQ(FindDialog(), dialog) << "a second request shows the same dialog";
   delete launcher;
 }
 
 TEST_F(LauncherTest, DeletingARunningLauncherStopsAndJoinsItsThreadFirst) {
   auto* worker = new Worker(new RecordingService(false, 0, QString()));
   auto* launcher = new Launcher(worker);
+  launcher->ShowMsgBox();
   launcher->Run();
   ASSERT_TRUE(worker->thread_object()->isRunning());
   QSignalSpy finished(worker->thread_object(), &QThread::finished);
@@ -379,9 +418,7 @@ TEST_F(LauncherTest, RealUpgradeShowsTheStagesOfTheExtraction) {
 
   auto* worker = new Worker();  // with its own MacService
   auto* launcher = new Launcher(worker);
-  ProcessingProgressDialog* dialog = FindDialog();
-  ASSERT_NE(dialog, nullptr);
-  DialogTrace trace(dialog, worker);
+  DialogTrace trace(launcher, worker);
   ASSERT_TRUE(RunToEnd(launcher));
 
   const std::vector<State>& s = trace.states();
