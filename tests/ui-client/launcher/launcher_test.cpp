@@ -30,6 +30,7 @@
 #include "launch-services.h"
 #include "log.h"
 #include "progress.h"
+#include "startup.h"
 #include "strtable.h"
 #include "temp_dir.h"
 
@@ -449,6 +450,65 @@ TEST_F(LauncherTest, RealUpgradeShowsTheStagesOfTheExtraction) {
     EXPECT_EQ(requests.back().bundle, home_ + "/.Corvane/Corvane.app");
   }
   delete launcher;
+}
+
+// Start-up's language steps: a translator only where the resource has the language, the string table
+// translated through it, and the Thai font only for exactly "tha".
+TEST(StartupTest, LanguageChoosesTranslatorAndFont) {
+  const QFont before = QApplication::font();
+  const QString english = "%1 is initializing...";
+  const struct {
+    const char* code;
+    bool translated;
+    const char* family;
+  } cases[] = {{"tha", true, "Microsoft Sans Serif"},
+               {"ger", true, "Arial"},
+               {"THA", false, "Arial"},
+               {"", false, "Arial"},
+               {"xyz", false, "Arial"}};
+  for (const auto& c : cases) {
+    QTranslator* translator = startup::Localize(c.code);
+    EXPECT_EQ(translator != nullptr, c.translated) << c.code;
+    EXPECT_EQ(StrTable::LoadStr(StrTable::kRowEnvPreparing) != english, c.translated) << c.code;
+    EXPECT_EQ(QApplication::font().family().toStdString(), c.family) << c.code;
+    EXPECT_EQ(QApplication::font().pointSize(), 12) << c.code;
+    if (translator != nullptr) QCoreApplication::removeTranslator(translator);
+    delete translator;
+  }
+  QApplication::setFont(before);
+}
+
+// The plug-in folder keeps the spelling of a full path that leads to the bundle, and comes from the
+// running executable's real place when started by a bare name, a relative path or a link elsewhere.
+TEST_F(LauncherTest, PluginFolderFollowsTheRealExecutable) {
+  namespace fs = std::filesystem;
+  const std::string root = fs::canonical(tmp()).string();
+  const std::string exe = root + "/Corvane.app/Contents/MacOS/corvane-launcher";
+  fs::create_directories(root + "/Corvane.app/Contents/MacOS");
+  WriteFile(exe, "");
+  fs::create_directories(root + "/bin");
+  fs::create_symlink(exe, root + "/bin/corvane");
+  fs::create_symlink(root + "/Corvane.app", root + "/Alias.app");
+  const QString real = QString::fromStdString(root + "/Corvane.app/Contents/Frameworks/plugins");
+  const struct {
+    std::string argv0;
+    QString expected;
+  } cases[] = {
+      {exe, real},
+      {root + "/./Corvane.app/Contents/MacOS//corvane-launcher", real},
+      {root + "/Alias.app/Contents/MacOS/corvane-launcher",  // spelled as typed: it leads there
+       QString::fromStdString(root + "/Alias.app/Contents/Frameworks/plugins")},
+      {root + "/bin/corvane", real},
+      {"corvane-launcher", real},
+      {"Corvane.app/Contents/MacOS/corvane-launcher", real},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(startup::PluginFolder(c.argv0.c_str(), QString::fromStdString(exe)), c.expected) << c.argv0;
+  EXPECT_EQ(startup::PluginFolder(nullptr, QString::fromStdString(exe)), real);
+  // Without the platform's answer, the path as typed.
+  EXPECT_EQ(startup::PluginFolder("/a/b/MacOS/x", QString()), "/a/b/Frameworks/plugins");
+  EXPECT_EQ(startup::RunningExecutablePath(),
+            QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath());
 }
 
 }  // namespace
