@@ -1,16 +1,21 @@
 #include "cloud-service.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QSettings>
 #include <QVariant>
+#include <vector>
 
 #include "UIPathManager.h"
 #include "extractor.h"
 #include "file-op.h"
 #include "log.h"
+#include "tmp_name_gen.h"
 
 namespace {
 
@@ -41,6 +46,152 @@ void ReadVersionFile(const ustring& path, VersionInfo& version) {
     if (settings.contains(key)) *f.field = Utf8(settings.value(key, QVariant()).toString());
   }
   settings.endGroup();
+}
+
+// How many fresh aside names are tried before a copy is left where it is.
+constexpr int kAsideAttempts = 3;
+
+// The prefix of every name a copy of `app` is set aside under, in the same parent folder:
+// "<basename(app)>_trash.".
+ustring AsidePrefix(const ustring& app) {
+  return FSBaseName(app) + "_trash.";
+}
+
+// True when `path` itself (not a link's target) exists; false when it is missing or unreadable.
+bool PathExists(const ustring& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// Takes `path` out of its name by renaming it to <app>_trash.<random> beside `app`, so that a
+// removal cut short never leaves a half-removed copy under a backup name. The parent stays the same:
+// moving a folder into another parent needs write permission on the folder itself, which a
+// read-only or foreign copy lacks. True when it is aside or there was nothing; false (WARNING) when
+// it keeps its name.
+bool SetAside(const ustring& app, const ustring& path) {
+  if (!PathExists(path)) return true;
+  int err = EEXIST;  // stays when every name drawn was taken
+  for (int attempt = 0; attempt < kAsideAttempts; ++attempt) {
+    const ustring aside =
+        FSParentPath(app) + "/" + AsidePrefix(app) + TmpNameGen::getInstance()->getTmpName();
+    if (PathExists(aside)) continue;
+    if (FSRename(path, aside, false) == 0) {
+      LOG_DEBUG(kLog, "set '%s' aside as '%s'", path.c_str(), aside.c_str());
+      return true;
+    }
+    err = errno;
+  }
+  LOG_WARNING(kLog, "cannot set '%s' aside for removal: %s (%d)", path.c_str(), strerror(err), err);
+  return false;
+}
+
+// Removes every copy set aside beside `app`, from this run or an earlier one. A copy that cannot be
+// removed (read-only folders, another user's files) stays aside with a WARNING naming it; permissions
+// are never changed to force it.
+void RemoveSetAside(const ustring& app) {
+  const ustring parent = FSParentPath(app);
+  const ustring prefix = AsidePrefix(app);
+  std::vector<ustring> names;
+  DIR_HANDLE handle;
+  if (FSOpenDir(parent, 0, handle) < 0) return;  // no folder, nothing aside
+  DIR_ENTRY entry;
+  while (FSReadDir(handle, entry) >= 1)
+    if (entry.name.length() > prefix.length() &&
+        strncmp(entry.name.c_str(), prefix.c_str(), prefix.length()) == 0)
+      names.push_back(entry.name);
+  FSCloseDir(handle);
+  for (const ustring& name : names) {
+    const ustring aside = parent + "/" + name;
+    if (FSRemove(aside, false) == 0) continue;
+    const int err = errno;
+    LOG_WARNING(kLog, "cannot remove '%s', set aside for removal: %s (%d); trying again on the next start",
+                aside.c_str(), strerror(err), err);
+  }
+}
+
+// Renames the live bundle `app` to the first backup name that takes it. 0, or -1 after ten failed
+// attempts (the bundle is still in place).
+int BackUp(const ustring& app) {
+  for (int n = 0; n < kAppBackupSlots; ++n) {
+    const ustring backup = GetAppBackupDir(app, n);
+    if (FSRename(app, backup, false) == 0) return 0;
+    LOG_ERROR(kLog, "failed to backup app from '%s' -> '%s'", app.c_str(), backup.c_str());
+    if (n == kAppBackupSlots - 1) {
+      LOG_ERROR(kLog, "failed to backup app from '%s' -> '%s' at max retries, exiting", app.c_str(),
+                backup.c_str());
+    }
+  }
+  return -1;
+}
+
+// Nothing to back up: a first installation. An empty backup name marks it as under way, so a run cut
+// off half-way through the extraction is finished by the next run instead of leaving an incomplete
+// copy whose INFO and interface executable already look new. An existing folder there (a copy an
+// earlier run backed up) is fine.
+void MarkFirstInstallation(const ustring& app) {
+  const ustring marker = GetAppBackupDir(app, 0);
+  if (FSMKDir(marker, true) < 0)
+    LOG_WARNING(kLog, "cannot mark installation under way: '%s'", marker.c_str());
+}
+
+// After a successful extraction: every backup name goes, not only the one this run took (a name left
+// by an earlier run cut short would make every later run upgrade again), first aside, then removed.
+void CleanUpBackups(const ustring& app) {
+  for (int m = 0; m < kAppBackupSlots; ++m) SetAside(app, GetAppBackupDir(app, m));
+  RemoveSetAside(app);
+}
+
+// The path of the interface executable relative to the bundle, as the registry places it; empty when
+// it does not lie below the bundle.
+ustring InterfaceInBundle() {
+  const std::string bundle = RegistryPath("user_corvane_app_path").toUtf8().constData();
+  const std::string ui = RegistryPath("user_corvane_ui_path").toUtf8().constData();
+  if (bundle.empty() || ui.size() <= bundle.size() + 1 || ui.compare(0, bundle.size(), bundle) != 0 ||
+      ui[bundle.size()] != '/')
+    return ustring();
+  return ustring(ui.c_str() + bundle.size() + 1);
+}
+
+// The number of the oldest backup that is a real folder holding the interface executable: the last
+// complete installation (later numbers are backups of retries, possibly half-extracted). -1 for none.
+int OldestCompleteBackup(const ustring& app) {
+  const ustring ui = InterfaceInBundle();
+  if (ui.empty()) return -1;
+  for (int n = 0; n < kAppBackupSlots; ++n) {
+    const ustring backup = GetAppBackupDir(app, n);
+    struct stat st;
+    if (lstat(backup.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && IsFileExist(backup + "/" + ui, false))
+      return n;
+  }
+  return -1;
+}
+
+// After a failed extraction: the partial bundle goes aside, the last complete installation is renamed
+// back, every other backup name goes aside and what is aside is removed. Each step leaves the good
+// copy under the live name or a backup name, so a run killed in between finds it again. Without a
+// complete backup everything stays as it is.
+void RollBack(const ustring& app) {
+  const int good = OldestCompleteBackup(app);
+  if (good < 0) {
+    LOG_ERROR(kLog, "Failed to extract package, and no old installation to rollback");
+    return;
+  }
+  LOG_ERROR(kLog, "Failed to extract package, rollback to old installation");
+  if (!SetAside(app, app)) {
+    LOG_ERROR(kLog, "cannot take the partial installation '%s' out of the way, keeping every backup",
+              app.c_str());
+    return;
+  }
+  const ustring backup = GetAppBackupDir(app, good);
+  if (FSRename(backup, app, false) != 0) {
+    const int err = errno;
+    LOG_ERROR(kLog, "failed to restore '%s' -> '%s': %s (%d)", backup.c_str(), app.c_str(), strerror(err),
+              err);
+    return;
+  }
+  for (int m = 0; m < kAppBackupSlots; ++m)
+    if (m != good) SetAside(app, GetAppBackupDir(app, m));
+  RemoveSetAside(app);
 }
 
 }  // namespace
@@ -110,48 +261,17 @@ int Service::PrepareUserEnv() {
     LOG_ERROR(kLog, "no per-user application path, nothing to prepare");
     return -1;
   }
-  ustring backup;
   if (IsFileExist(app, false)) {
-    for (int n = 0;; ++n) {
-      backup = GetAppBackupDir(app, n);
-      if (FSRename(app, backup, false) == 0) break;
-      LOG_ERROR(kLog, "failed to backup app from '%s' -> '%s'", app.c_str(), backup.c_str());
-      if (n == kAppBackupSlots - 1) {
-        LOG_ERROR(kLog, "failed to backup app from '%s' -> '%s' at max retries, exiting", app.c_str(),
-                  backup.c_str());
-        return -1;
-      }
-    }
+    if (BackUp(app) != 0) return -1;
   } else {
-    // Nothing to back up: a first installation. An empty backup name marks it as under way, so a
-    // run cut off half-way through the extraction is finished by the next run instead of leaving an
-    // incomplete copy whose INFO and interface executable already look new. Success removes it.
-    const ustring marker = GetAppBackupDir(app, 0);
-    if (FSMKDir(marker, true) < 0)
-      LOG_WARNING(kLog, "cannot mark installation under way: '%s'", marker.c_str());
+    MarkFirstInstallation(app);
   }
-
   if (ExtractPackage() == 0) {
     LOG_INFO(kLog, "user installation is ready, removing backup app");
-    // Every backup name goes, not only those this run tried: a name left by an earlier run that was
-    // cut short would otherwise make every later run upgrade again.
-    for (int m = 0; m < kAppBackupSlots; ++m) {
-      const ustring old = GetAppBackupDir(app, m);
-      int r = FSRemove(old, false);
-      if (r != 0) LOG_WARNING(kLog, "failed to remove backup '%s' (%d)", old.c_str(), r);
-    }
+    CleanUpBackups(app);
     return 0;
   }
-
-  if (backup.empty()) {
-    LOG_ERROR(kLog, "Failed to extract package, and no old installation to rollback");
-    return -1;
-  }
-  LOG_ERROR(kLog, "Failed to extract package, rollback to old installation");
-  int r = FSRemove(app, false);
-  if (r != 0) LOG_ERROR(kLog, "failed to remove partial installation '%s' (%d)", app.c_str(), r);
-  r = FSRename(backup, app, false);
-  if (r != 0) LOG_ERROR(kLog, "failed to restore '%s' -> '%s' (%d)", backup.c_str(), app.c_str(), r);
+  RollBack(app);
   return -1;
 }
 
@@ -183,6 +303,8 @@ void Service::RemoveAgedFolders() {
   const ustring path = Utf8(RegistryPath("user_skyhold_path") + "/app");
   LOG_INFO(kLog, "removing aged app folder %s", path.c_str());
   FSRemove(path, false);
+  // Copies an earlier upgrade set aside but could not remove: perhaps they can go now.
+  if (!app_path.empty()) RemoveSetAside(app_path);
 }
 
 int Service::FSCopyPath(const ustring& src, const ustring& dst) {

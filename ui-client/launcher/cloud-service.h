@@ -6,6 +6,21 @@
 // MacService (mac/mac-service.h) adds the upgrade decision and order, and stopping and starting the
 // per-user interface.
 //
+// Which copy is the good one. Beside the live bundle <app> lie ten backup names, <app>_tmp and
+// <app>_tmp1 ... <app>_tmp9; a lower number is an older copy. A backup name only ever holds a whole
+// copy that once was the live bundle, or the empty folder <app>_tmp that marks a first installation
+// under way; a copy under a backup name is never removed there. To remove one, it is first renamed
+// atomically to <app>_trash.<8 random characters> in the same folder (set aside), then removed; what
+// cannot be removed (read-only folders, another user's files) stays aside with a WARNING, does not
+// count as an unfinished upgrade, and RemoveAgedFolders tries again on every start. Transitions:
+//   upgrade:   live -> first free backup name; the package is extracted to a fresh live bundle
+//   success:   every backup name set aside, then everything aside removed
+//   failure:   the oldest backup holding the interface executable (the last complete installation)
+//              is put back: partial live bundle aside, that backup renamed to <app>, the other
+//              backup names aside, everything aside removed. With no such backup nothing moves.
+// A run killed between any two steps leaves the good copy under <app> or a backup name, where the
+// next run's rollback finds it again; a backup name left over makes the next run upgrade again.
+//
 // The path registry must be filled before a service is made. One service per worker; every operation
 // runs on that one thread. Operations call one another through the virtual table, so a subclass that
 // overrides one changes the flow.
@@ -47,9 +62,11 @@ class Service {
   // Only fields whose key is present change.
   virtual void LoadSourceVersion();
   virtual void LoadTargetVersion();
-  // Renames the private bundle to the first free backup name (<app>_tmp, <app>_tmp1 ... _tmp9),
-  // extracts afresh and then removes every backup name; when the extraction fails, the partial bundle
-  // is removed and the backup renamed back. 0, or -1 (the old bundle is in place, or there was none).
+  // Renames the private bundle to the first free backup name (or marks a first installation),
+  // extracts afresh and then sets every backup name aside and removes it; when the extraction fails,
+  // rolls back to the oldest complete backup as described above. 0, or -1: the last complete
+  // installation is live again (or, when a rename of the rollback failed, still under its backup
+  // name for the next run), or there was none and what the extraction left stays.
   virtual int PrepareUserEnv();
   // Moves the predecessor's data (~/.Skyhold/data) to ~/.Corvane/data and removes ~/.Skyhold. When
   // the data cannot be moved, ~/.Skyhold is kept whole: nothing of the user's data is removed.
@@ -57,7 +74,8 @@ class Service {
 
   // The user's home folder, the base of every per-user path.
   static QString GetUserInstallPath();
-  // Removes the predecessor's aged application folder (~/.Skyhold/app), logging the path every time.
+  // Removes the predecessor's aged application folder (~/.Skyhold/app), logging the path every time,
+  // and every copy of the private bundle set aside by an earlier upgrade that can be removed now.
   void RemoveAgedFolders();
   // Copies a file, or a folder tree (symbolic links are copied as the files they name), from `src`
   // to `dst`. 0, or -1 on the first failure (what was copied stays). A source folder that cannot be
