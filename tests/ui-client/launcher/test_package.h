@@ -15,11 +15,11 @@
 namespace testpackage {
 
 struct Entry {
-  enum Kind { kFile, kDir, kSymlink, kHardlink };
+  enum Kind { kFile, kDir, kSymlink, kHardlink, kSpecial };
   Kind kind;
   std::string name;
   std::string data;  // a file's bytes, or a link's target
-  int mode = 0;      // 0: 0644 for files, 0755 for folders, 0777 for links
+  int mode = 0;      // 0: 0644 for files, 0755 for folders, 0777 for links; a special's AE_IF* type
 };
 
 inline Entry File(const std::string& name, const std::string& data, int mode = 0) {
@@ -35,14 +35,34 @@ inline Entry Hardlink(const std::string& name, const std::string& target) {
   return Entry{Entry::kHardlink, name, target, 0};
 }
 
-enum class Format { kTarGz, kZip };
+// A FIFO, device or socket entry; `type` is AE_IFIFO, AE_IFCHR, AE_IFBLK or AE_IFSOCK.
+inline Entry Special(const std::string& name, int type) {
+  return Entry{Entry::kSpecial, name, "", type};
+}
+
+// kTar: pax without compression. kZipNoUtf8: zip whose names are flagged as not UTF-8 (as from tools
+// that store names in the local code page), the bytes unchanged.
+enum class Format { kTarGz, kZip, kTar, kZipNoUtf8 };
+
+// Clears the UTF-8 name flag (bit 11) in every local and central header of the zip in `bytes`.
+inline void ClearZipUtf8Flags(std::string* bytes) {
+  for (size_t i = 0; i + 10 < bytes->size(); ++i) {
+    if ((*bytes)[i] != 'P' || (*bytes)[i + 1] != 'K') continue;
+    size_t flags = 0;
+    if ((*bytes)[i + 2] == 3 && (*bytes)[i + 3] == 4)
+      flags = i + 6;  // local file header
+    else if ((*bytes)[i + 2] == 1 && (*bytes)[i + 3] == 2)
+      flags = i + 8;  // central directory header
+    if (flags != 0) (*bytes)[flags + 1] = static_cast<char>((*bytes)[flags + 1] & ~0x08);
+  }
+}
 
 // Writes `entries`, in order, to a new archive at `path`. An empty string on success, else why not.
 inline std::string WriteArchive(const std::string& path, const std::vector<Entry>& entries,
                                 Format format = Format::kTarGz) {
   archive* a = archive_write_new();
-  if (format == Format::kTarGz) {
-    archive_write_add_filter_gzip(a);
+  if (format == Format::kTarGz || format == Format::kTar) {
+    if (format == Format::kTarGz) archive_write_add_filter_gzip(a);
     archive_write_set_format_pax_restricted(a);
   } else {
     archive_write_set_format_zip(a);
@@ -78,6 +98,11 @@ inline std::string WriteArchive(const std::string& path, const std::vector<Entry
         archive_entry_set_hardlink(entry, e.data.c_str());
         archive_entry_set_size(entry, 0);
         break;
+      case Entry::kSpecial:
+        archive_entry_set_filetype(entry, e.mode);
+        archive_entry_set_perm(entry, 0644);
+        archive_entry_set_rdev(entry, 0x0103);
+        break;
     }
     if (archive_write_header(a, entry) < ARCHIVE_WARN) why = archive_error_string(a);
     if (why.empty() && e.kind == Entry::kFile && !e.data.empty() &&
@@ -88,6 +113,20 @@ inline std::string WriteArchive(const std::string& path, const std::vector<Entry
   }
   if (archive_write_close(a) != ARCHIVE_OK && why.empty()) why = archive_error_string(a);
   archive_write_free(a);
+  if (why.empty() && format == Format::kZipNoUtf8) {
+    std::string bytes;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+      char buf[65536];
+      size_t n;
+      while ((n = fread(buf, 1, sizeof(buf), f)) > 0) bytes.append(buf, n);
+      fclose(f);
+    }
+    ClearZipUtf8Flags(&bytes);
+    FILE* f = fopen(path.c_str(), "wb");
+    if (f == nullptr || fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+      why = "cannot rewrite " + path;
+    if (f != nullptr && fclose(f) != 0) why = "cannot rewrite " + path;
+  }
   return why;
 }
 
