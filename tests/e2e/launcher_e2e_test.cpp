@@ -34,7 +34,7 @@ using testsupport::WriteFile;
 
 namespace {
 
-const char kBundle[] = CORVANE_BUNDLE;
+const std::string kBundle = testsupport::BuiltBundle(CORVANE_BUNDLE);
 // A guard against a launcher that never ends; a normal run takes well under a second.
 const auto kHangLimit = std::chrono::seconds(120);
 
@@ -79,8 +79,7 @@ class LauncherRunTest : public testsupport::TempDirTest {
     umask(022);
     home_ = at("home");
     app_ = at("Corvane.app");
-    ASSERT_TRUE(fs::is_directory(std::string(kBundle) + "/Contents/MacOS"))
-        << "build the bundle target first";
+    ASSERT_TRUE(fs::is_directory(kBundle + "/Contents/MacOS")) << "build the bundle target first";
     fs::create_directory(home_);
     fs::copy(kBundle, app_, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     // Full detail for every component, so that the log shows each step.
@@ -269,7 +268,33 @@ TEST_F(LauncherRunTest, SecondInstanceExitsAtOnceWhileTheFirstRuns) {
   const std::vector<std::string> m = Messages(Log());
   EXPECT_EQ(std::count(m.begin(), m.end(), "app has already launched, return"), 1);
   EXPECT_EQ(std::count(m.begin(), m.end(), "running"), 1) << "only the first runs the job";
+  EXPECT_EQ(std::count_if(m.begin(), m.end(), [](const std::string& s) { return s.rfind(">>> ", 0) == 0; }),
+            7)
+      << "the second launcher writes no path dump";
   EXPECT_EQ(Snapshot(Installed(), false), Snapshot(reference_, false));
+}
+
+// Started through a symbolic link from another folder, or by a bare name found in PATH, Qt still
+// finds its platform plug-in inside the bundle.
+TEST_F(LauncherRunTest, StartedThroughALinkOrByNameFindsItsPlugins) {
+  fs::create_directories(at("bin"));
+  fs::create_symlink(app_ + "/Contents/MacOS/corvane-launcher", at("bin/corvane"));
+  const std::string lib_path =
+      "lib path = '" + fs::canonical(app_).string() + "/Contents/Frameworks/plugins'";
+  testsupport::LaunchAs link, by_name;
+  link.exe = at("bin/corvane");
+  by_name.exe = "corvane";
+  by_name.path = at("bin") + ":/usr/bin:/bin";
+  ran_ = true;
+  EXPECT_EQ(Wait(testsupport::StartLauncher(app_, home_, at("link"), link)), 0);
+  EXPECT_EQ(Lines(ReadFile(at("link.out"))).front(), lib_path);
+  EXPECT_EQ(Snapshot(Installed(), false), Snapshot(reference_, false));
+  stale_pid_ = UiPid();
+  ASSERT_TRUE(Eventually([&] { return !Alive(stale_pid_); }));
+
+  EXPECT_EQ(Wait(testsupport::StartLauncher(app_, home_, at("by-name"), by_name)), 0);
+  EXPECT_EQ(Lines(ReadFile(at("by-name.out"))).front(), lib_path);
+  EXPECT_TRUE(Contains(Messages(Log()), "no need to upgrade"));
 }
 
 TEST_F(LauncherRunTest, PredecessorDataIsMigratedAndItsFolderRemoved) {

@@ -4,6 +4,8 @@
 #include <archive_entry.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <locale.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,7 +30,7 @@ namespace fs = std::filesystem;
 namespace reliability {
 namespace {
 
-const char kBundle[] = CORVANE_BUNDLE;
+const std::string kBundle = testsupport::BuiltBundle(CORVANE_BUNDLE);
 
 std::string Info(int build) {
   return "[Version]\nmajor_version=1\nminor_version=0\nbuild_version=" + std::to_string(build) +
@@ -49,6 +51,8 @@ std::string Filler(int n, size_t size, const std::string& flavour) {
   return data;
 }
 
+void WriteArchive(const std::string& path, const std::vector<Entry>& entries, Format format);
+
 }  // namespace
 
 std::string FillerName(int n) {
@@ -64,7 +68,7 @@ std::vector<Entry> BundleEntries(int build, int fillers, size_t filler_size, con
       {Entry::kFile, "Contents/Info.plist", "<plist><dict><key>CFBundleExecutable</key></dict></plist>\n",
        0644},
       {Entry::kDir, "Contents/MacOS", "", 0755},
-      {Entry::kFile, "Contents/MacOS/corvane-ui", "#!/bin/sh\nexit 0\n", 0755},
+      {Entry::kFile, "Contents/MacOS/corvane-ui", "#!/bin/sh\necho \"$0\" >> \"$TMPDIR/ui-started\"\n", 0755},
       {Entry::kDir, "Contents/Resources", "", 0755},
       {Entry::kFile, "Contents/Resources/INFO", Info(build), 0644},
       {Entry::kFile, "Contents/Resources/LICENSE", "Corvane Client " + flavour + "\n", 0644},
@@ -89,14 +93,31 @@ std::vector<Entry> BundleEntries(int build, int fillers, size_t filler_size, con
   return e;
 }
 
-void WritePackage(const std::string& path, const std::vector<Entry>& entries) {
+void WritePackage(const std::string& path, const std::vector<Entry>& entries, Format format) {
+  // The writers convert names through the thread's character type: a UTF-8 one keeps them as they are
+  // whatever locale the test runs under (a plain "C" one would make libarchive fail on "Résumé").
+  const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  ASSERT_NE(utf8, static_cast<locale_t>(0)) << "no C.UTF-8 locale: " << strerror(errno);
+  const locale_t previous = uselocale(utf8);
+  WriteArchive(path, entries, format);
+  uselocale(previous);
+  freelocale(utf8);
+}
+
+namespace {
+
+void WriteArchive(const std::string& path, const std::vector<Entry>& entries, Format format) {
   archive* a = archive_write_new();
-  archive_write_add_filter_gzip(a);
-  archive_write_set_format_pax_restricted(a);
+  if (format == Format::kZip) {
+    archive_write_set_format_zip(a);
+  } else {
+    archive_write_add_filter_gzip(a);
+    archive_write_set_format_pax_restricted(a);
+  }
   ASSERT_EQ(archive_write_open_filename(a, path.c_str()), ARCHIVE_OK) << archive_error_string(a);
   for (const Entry& e : entries) {
     archive_entry* entry = archive_entry_new();
-    archive_entry_set_pathname(entry, e.name.c_str());
+    archive_entry_set_pathname_utf8(entry, e.name.c_str());
     archive_entry_set_mtime(entry, 1700000000, 0);
     archive_entry_set_perm(entry, e.mode);
     switch (e.kind) {
@@ -109,12 +130,20 @@ void WritePackage(const std::string& path, const std::vector<Entry>& entries) {
         break;
       case Entry::kSymlink:
         archive_entry_set_filetype(entry, AE_IFLNK);
-        archive_entry_set_symlink(entry, e.data.c_str());
+        archive_entry_set_symlink_utf8(entry, e.data.c_str());
         break;
       case Entry::kHardlink:
         archive_entry_set_filetype(entry, AE_IFREG);
-        archive_entry_set_hardlink(entry, e.data.c_str());
+        archive_entry_set_hardlink_utf8(entry, e.data.c_str());
         archive_entry_set_size(entry, 0);
+        break;
+      case Entry::kFifo:
+        archive_entry_set_filetype(entry, AE_IFIFO);
+        break;
+      case Entry::kCharDevice:
+        archive_entry_set_filetype(entry, AE_IFCHR);
+        archive_entry_set_rdevmajor(entry, 1);  // /dev/null's numbers
+        archive_entry_set_rdevminor(entry, 3);
         break;
     }
     EXPECT_GE(archive_write_header(a, entry), ARCHIVE_WARN) << archive_error_string(a);
@@ -127,12 +156,15 @@ void WritePackage(const std::string& path, const std::vector<Entry>& entries) {
   archive_write_free(a);
 }
 
+}  // namespace
+
 void WriteTree(const std::string& root, const std::vector<Entry>& entries) {
   fs::create_directories(root);
   for (const Entry& e : entries) {
     const std::string path = root + "/" + e.name;
     switch (e.kind) {
       case Entry::kFile:
+        fs::create_directories(path.substr(0, path.rfind('/')));
         testsupport::WriteFile(path, e.data);
         chmod(path.c_str(), e.mode);
         break;
@@ -146,6 +178,8 @@ void WriteTree(const std::string& root, const std::vector<Entry>& entries) {
       case Entry::kHardlink:
         ASSERT_EQ(link((root + "/" + e.data).c_str(), path.c_str()), 0) << path << ": " << strerror(errno);
         break;
+      default:
+        FAIL() << "no tree holds special files: " << e.name;
     }
   }
 }
@@ -176,7 +210,7 @@ std::vector<std::string> BackupNames(const std::string& app) {
 }
 
 void MakeBundle(const std::string& dir, const std::string& package, const std::string& info) {
-  ASSERT_TRUE(fs::is_directory(std::string(kBundle) + "/Contents/MacOS")) << "build the bundle target first";
+  ASSERT_TRUE(fs::is_directory(kBundle + "/Contents/MacOS")) << "build the bundle target first";
   fs::copy(kBundle, dir, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   const std::string resources = dir + "/Contents/Resources";
   fs::copy_file(package, resources + "/package/skyhold.hpk", fs::copy_options::overwrite_existing);
@@ -200,6 +234,30 @@ bool LogWatcher::Contains(const std::string& text) {
 int Count(const std::vector<std::string>& messages, const std::string& prefix) {
   return static_cast<int>(std::count_if(messages.begin(), messages.end(),
                                         [&](const std::string& m) { return m.rfind(prefix, 0) == 0; }));
+}
+
+int InterfaceStarts(const std::string& tmpdir, const std::string& app) {
+  const std::string file = tmpdir + "/ui-started";
+  if (!Exists(file)) return 0;
+  const std::vector<std::string> lines = testsupport::Lines(testsupport::ReadFile(file));
+  return static_cast<int>(std::count(lines.begin(), lines.end(), app + "/Contents/MacOS/corvane-ui"));
+}
+
+bool WaitForInterfaceStarts(const std::string& tmpdir, const std::string& app, int n) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (InterfaceStarts(tmpdir, app) < n) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+bool OrdinaryAccount(long* uid, long* gid) {
+  const struct passwd* pw = getpwnam("corvane-test");
+  if (pw == nullptr) return false;
+  *uid = static_cast<long>(pw->pw_uid);
+  *gid = static_cast<long>(pw->pw_gid);
+  return true;
 }
 
 namespace {

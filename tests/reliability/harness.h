@@ -29,23 +29,27 @@ using testsupport::StartLauncher;
 using testsupport::WaitLauncher;
 
 struct Entry {
-  enum Kind { kFile, kDir, kSymlink, kHardlink };
+  // kFifo and kCharDevice exist only in packages (WriteTree refuses them).
+  enum Kind { kFile, kDir, kSymlink, kHardlink, kFifo, kCharDevice };
   Kind kind;
-  std::string name;  // relative, "Contents/..."
+  std::string name;  // relative, "Contents/..."; UTF-8
   std::string data;  // a file's bytes, or a link's target (a hard link's target is an entry name)
   int mode;
 };
 
 // The entries of a per-user bundle of build `build`: folders, the interface program (a script that
-// exits at once), INFO, a framework reached through symbolic links, a hard link, and `fillers` files
-// of `filler_size` bytes named Contents/Resources/fill/dNN/fNNNN, numbered in archive order.
-// `flavour` changes every filler's content, so two bundles of one shape still differ byte for byte.
+// appends its own path to $TMPDIR/ui-started and exits, see InterfaceStarts), INFO, a framework reached
+// through symbolic links, a hard link, and `fillers` files of `filler_size` bytes named
+// Contents/Resources/fill/dNN/fNNNN, numbered in archive order. `flavour` changes every filler's content, so
+// two bundles of one shape still differ byte for byte.
 std::vector<Entry> BundleEntries(int build, int fillers, size_t filler_size, const std::string& flavour);
 // The name of filler number `n` (0-based) as BundleEntries makes it.
 std::string FillerName(int n);
 
-// Writes `entries` in order as a gzip-compressed tar archive; fails the test on error.
-void WritePackage(const std::string& path, const std::vector<Entry>& entries);
+enum class Format { kTarGz, kZip };
+// Writes `entries` in order as a gzip-compressed pax archive (names recorded as UTF-8) or as a zip
+// archive (names flagged as UTF-8); fails the test on error.
+void WritePackage(const std::string& path, const std::vector<Entry>& entries, Format format = Format::kTarGz);
 // Writes `entries` as files below `root` (created), as an earlier installation would have left them.
 void WriteTree(const std::string& root, const std::vector<Entry>& entries);
 // Unpacks `package` below `dest` with bsdtar: what a correct installation looks like.
@@ -72,6 +76,17 @@ class LogWatcher {
 };
 
 int Count(const std::vector<std::string>& messages, const std::string& prefix);
+
+// How often the interface program of the private bundle `app` has been started by launchers whose
+// TMPDIR is `tmpdir` (the folder holding the home folder). The launcher starts it detached, so it
+// runs a moment after the launcher ended: WaitForInterfaceStarts polls until at least `n` starts are
+// recorded (true) or a generous limit passes (false).
+int InterfaceStarts(const std::string& tmpdir, const std::string& app);
+bool WaitForInterfaceStarts(const std::string& tmpdir, const std::string& app, int n);
+
+// The unprivileged account the tests run the launcher as when they run as root ("corvane-test"):
+// false when there is none.
+bool OrdinaryAccount(long* uid, long* gid);
 
 // A stand-in for a running user interface: a child process that, on SIGTERM, creates `marker` and
 // ends `linger_ms` later. A thread reaps it at once when it ends, so it never lingers as a zombie

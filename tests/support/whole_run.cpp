@@ -1,6 +1,7 @@
 #include "whole_run.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -79,6 +81,11 @@ std::string Difference(const std::map<std::string, std::string>& want,
   return d.str();
 }
 
+std::string BuiltBundle(const std::string& built) {
+  const char* copy = getenv("CORVANE_TEST_BUNDLE");
+  return copy != nullptr && *copy != '\0' ? std::string(copy) : built;
+}
+
 bool Exists(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
@@ -100,22 +107,31 @@ std::vector<std::string> Messages(const std::string& log_text) {
   return out;
 }
 
-pid_t StartLauncher(const std::string& bundle, const std::string& home, const std::string& out_prefix) {
+pid_t StartLauncher(const std::string& bundle, const std::string& home, const std::string& out_prefix,
+                    const LaunchAs& as) {
   const std::string exe = bundle + "/Contents/MacOS/corvane-launcher";
   const std::string out = out_prefix + ".out", err = out_prefix + ".err";
+  // The single-instance lock file goes to the temporary folder: keep it in the test's own.
+  const std::string tmpdir = home.substr(0, home.rfind('/'));
   const pid_t pid = fork();
   if (pid == 0) {
+    if (as.bare_environment) clearenv();
     setenv("HOME", home.c_str(), 1);
-    // The single-instance lock file goes to the temporary folder: keep it in the test's own.
-    setenv("TMPDIR", home.substr(0, home.rfind('/')).c_str(), 1);
+    setenv("TMPDIR", tmpdir.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     unsetenv("QT_PLUGIN_PATH");
+    if (!as.lc_all.empty()) setenv("LC_ALL", as.lc_all.c_str(), 1);
+    if (!as.path.empty()) setenv("PATH", as.path.c_str(), 1);
     const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (o < 0 || e < 0) _exit(126);
     dup2(o, 1);
     dup2(e, 2);
-    execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+    if (as.uid >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(as.gid)) != 0 ||
+                        setuid(static_cast<uid_t>(as.uid)) != 0))
+      _exit(125);
+    const std::string program = as.exe.empty() ? exe : as.exe;
+    execlp(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   EXPECT_GT(pid, 0) << "fork: " << strerror(errno);
