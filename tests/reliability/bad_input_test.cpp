@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -61,20 +62,34 @@ class BadInputTest : public testsupport::TempDirTest {
     precious_before_ = ReadFile(home_ + "/precious");
   }
 
-  int Run(const std::string& tag = "run") {
-    const int status = WaitLauncher(StartLauncher(bundle_, home_, at(tag)));
+  // One launcher run, which ends by starting the private bundle's interface when there is one: it runs
+  // detached, so wait for it (started_ tells whether it came).
+  int Run(const std::string& tag = "run", const testsupport::LaunchAs& as = testsupport::LaunchAs()) {
+    const std::string tmpdir = home_.substr(0, home_.rfind('/'));
+    const int starts = InterfaceStarts(tmpdir, app_);
+    const int status = WaitLauncher(StartLauncher(bundle_, home_, at(tag), as));
     log_ = Exists(corvane_ + "/log/launcher.log") ? ReadFile(corvane_ + "/log/launcher.log") : "";
     err_ = ReadFile(at(tag + ".err"));
+    started_ =
+        Exists(app_ + "/Contents/MacOS/corvane-ui") && WaitForInterfaceStarts(tmpdir, app_, starts + 1);
     return status;
   }
+  int Extractions() const { return Count(Messages(log_), "extract package: "); }
 
-  void ExpectUpgraded() {
-    EXPECT_EQ(Difference(reference_, Snapshot(app_, false)), "");
+  void ExpectUpgraded(const std::map<std::string, std::string>& reference) {
+    EXPECT_EQ(Difference(reference, Snapshot(app_, false)), "");
     EXPECT_TRUE(BackupNames(app_).empty());
+    EXPECT_TRUE(started_) << "the interface was not started; started so far:\n" << StartsSoFar();
   }
+  std::string StartsSoFar() const {
+    const std::string file = home_.substr(0, home_.rfind('/')) + "/ui-started";
+    return Exists(file) ? ReadFile(file) : "";
+  }
+  void ExpectUpgraded() { ExpectUpgraded(reference_); }
   void ExpectNothingLost(bool bundle_too) {
     if (bundle_too) {
       EXPECT_EQ(Difference(bundle_before_, Snapshot(app_, true)), "") << "the installed bundle changed";
+      EXPECT_TRUE(started_) << "the interface was not started";
     }
     EXPECT_EQ(Snapshot(corvane_ + "/data", true), data_before_) << "the user's data changed";
     EXPECT_EQ(Snapshot(home_ + "/.Skyhold/data", true), predecessor_before_)
@@ -83,9 +98,24 @@ class BadInputTest : public testsupport::TempDirTest {
     EXPECT_TRUE(BackupNames(app_).empty()) << "backup left: " << BackupNames(app_).front();
   }
   bool Logged(const std::string& text) const { return log_.find(text) != std::string::npos; }
+  // Nothing in ~/.Corvane but the bundle, the data, the log, ui.pid and copies set aside for removal.
+  // Copies set aside are allowed only with `aside_allowed`.
+  void ExpectOnlyOwnFilesInCorvane(bool aside_allowed = true) {
+    for (const auto& entry : fs::directory_iterator(corvane_)) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name == "Corvane.app" || name == "data" || name == "log" || name == "ui.pid" ||
+                  (aside_allowed && name.rfind("Corvane.app_trash.", 0) == 0))
+          << "left behind: " << name;
+    }
+  }
+  void Ship(const std::vector<Entry>& entries, const std::string& build) {
+    WritePackage(bundle_ + "/Contents/Resources/package/skyhold.hpk", entries);
+    WriteFile(bundle_ + "/Contents/Resources/INFO", Info(build));
+  }
 
   std::vector<Entry> entries_;
   std::string bundle_, home_, corvane_, app_, log_, err_, precious_before_;
+  bool started_ = false;
   std::map<std::string, std::string> reference_, bundle_before_, data_before_, predecessor_before_;
 };
 
@@ -168,10 +198,13 @@ TEST_F(BadInputTest, UiPidThatNamesNoProcessSignalsNothing) {
   }
 }
 
-// Packages that cannot be installed: the old bundle is put back exactly, with its times.
+// Packages that cannot be installed: the old bundle is put back exactly, with its times, and started;
+// nothing outside it changes (a folder beside the home folder included).
 TEST_F(BadInputTest, PackageThatCannotBeUnpackedLeavesTheOldBundleExactly) {
   const std::string whole = ReadFile(at("skyhold.hpk"));
   const std::string abs_target = at("written-through-an-absolute-name");
+  const std::string outside = at("outside");
+  const Entry sentinel = {Entry::kFile, "sentinel", "overwritten\n", 0644};
   struct Case {
     std::string what;
     std::vector<Entry> entries;  // an archive of these, or `bytes` when empty
@@ -193,7 +226,29 @@ TEST_F(BadInputTest, PackageThatCannotBeUnpackedLeavesTheOldBundleExactly) {
        {{Entry::kDir, "Contents", "", 0755}, {Entry::kFile, "Contents/../../escaped", "x", 0644}},
        "",
        ""},
-      {"absolute entry", {{Entry::kFile, abs_target, "x", 0644}}, "", "refusing entry"},
+      {"hard link to an absolute name", {{Entry::kHardlink, "grab", abs_target, 0644}}, "", ""},
+      // An entry without name components is the destination itself: a link there would redirect
+      // everything after it.
+      {"link named . to a folder outside, then a file",
+       {{Entry::kSymlink, ".", outside, 0777}, sentinel},
+       "",
+       ""},
+      {"link named ./ to a folder outside, then a file",
+       {{Entry::kSymlink, "./", outside, 0777}, sentinel},
+       "",
+       ""},
+      {"link named ././ to a folder outside, then a file",
+       {{Entry::kSymlink, "././", outside, 0777}, sentinel},
+       "",
+       ""},
+      {"file named .", {{Entry::kFile, ".", "x", 0644}, sentinel}, "", ""},
+      {"FIFO where INFO belongs",
+       {{Entry::kDir, "Contents", "", 0755},
+        {Entry::kDir, "Contents/Resources", "", 0755},
+        {Entry::kFifo, "Contents/Resources/INFO", "", 0644}},
+       "",
+       ""},
+      {"character device", {{Entry::kCharDevice, "null", "", 0666}, sentinel}, "", ""},
       {"file through a link that points out",
        {{Entry::kSymlink, "Contents", "../..", 0777},
         {Entry::kFile, "Contents/precious", "overwritten\n", 0644}},
@@ -208,6 +263,10 @@ TEST_F(BadInputTest, PackageThatCannotBeUnpackedLeavesTheOldBundleExactly) {
     SCOPED_TRACE(c.what);
     testsupport::RemoveTree(corvane_);
     InstallOld();
+    testsupport::RemoveTree(outside);
+    fs::create_directory(outside);
+    WriteFile(outside + "/sentinel", "kept\n");
+    const auto outside_before = Snapshot(outside, true);
     const std::string package = bundle_ + "/Contents/Resources/package/skyhold.hpk";
     if (c.entries.empty()) {
       WriteFile(package, c.bytes);
@@ -225,6 +284,7 @@ TEST_F(BadInputTest, PackageThatCannotBeUnpackedLeavesTheOldBundleExactly) {
       EXPECT_TRUE(Logged(c.reason)) << log_;
     }
     EXPECT_FALSE(Exists(abs_target));
+    EXPECT_EQ(Difference(outside_before, Snapshot(outside, true)), "");
     EXPECT_FALSE(Exists(home_ + "/escaped"));
     EXPECT_FALSE(Exists(corvane_ + "/escaped"));
     for (const auto& entry : fs::directory_iterator(home_)) {
@@ -279,6 +339,172 @@ TEST_F(BadInputTest, HomeWhoseCorvaneFolderIsReadOnly) {
   EXPECT_NE(said.find("failed to backup app from '" + app_ + "'"), std::string::npos) << said;
   EXPECT_NE(said.find("Failed to upgrade package"), std::string::npos) << said;
   if (guard.path.empty()) chmod(corvane_.c_str(), 0755);
+}
+
+// Packages made by other tools, installed by a launcher started without any locale in its environment
+// (or with the plain C locale): absolute names land inside the private copy (where bsdtar puts them
+// too), and names beyond ASCII land byte for byte, from pax and from zip archives.
+TEST_F(BadInputTest, PackagesOfOtherToolsInstallWithoutALocale) {
+  const std::string abs_name = at("absolute/INFO-copy");
+  std::vector<Entry> named;  // a zip archive holds no hard links
+  for (const Entry& e : entries_)
+    if (e.kind != Entry::kHardlink) named.push_back(e);
+  named.push_back({Entry::kDir, "Contents/Resources/fr.lproj", "", 0755});
+  named.push_back({Entry::kFile, "Contents/Resources/fr.lproj/Résumé.txt", "résumé\n", 0644});
+  named.push_back({Entry::kFile, "Contents/Resources/fr.lproj/説明.txt", "説明\n", 0644});
+  named.push_back({Entry::kSymlink, "Contents/Resources/Résumé", "fr.lproj/Résumé.txt", 0777});
+  std::vector<Entry> absolute = entries_;
+  absolute.push_back({Entry::kFile, abs_name, "inside\n", 0644});
+  struct Case {
+    std::string what;
+    const std::vector<Entry>& entries;
+    Format format;
+    std::string lc_all;
+  };
+  const std::vector<Case> cases = {{"absolute names", absolute, Format::kTarGz, ""},
+                                   {"names beyond ASCII, pax", named, Format::kTarGz, ""},
+                                   {"names beyond ASCII, zip", named, Format::kZip, ""},
+                                   {"names beyond ASCII, pax, LC_ALL=C", named, Format::kTarGz, "C"},
+                                   {"names beyond ASCII, zip, LC_ALL=C", named, Format::kZip, "C"}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::LaunchAs bare;
+    bare.bare_environment = true;
+    bare.lc_all = c.lc_all;
+    testsupport::RemoveTree(corvane_);
+    InstallOld();
+    const std::string expected = at("expected" + std::to_string(n++));
+    WriteTree(expected, c.entries);
+    WritePackage(bundle_ + "/Contents/Resources/package/skyhold.hpk", c.entries, c.format);
+    Remember();
+    EXPECT_EQ(Run("bare", bare), 0);
+    ExpectUpgraded(Snapshot(expected, false));
+    ExpectNothingLost(false);
+    EXPECT_FALSE(Exists(abs_name));
+  }
+}
+
+// Folders without the owner's write bit, from a package or in a copy an earlier build left: the
+// next upgrade replaces the copy, and later starts with the same build extract nothing.
+TEST_F(BadInputTest, ReadOnlyFoldersNeverLockTheUserIntoUpgrading) {
+  std::vector<Entry> read_only = entries_;
+  for (Entry& e : read_only)
+    if (e.kind == Entry::kDir) e.mode = 0555;
+  const std::vector<Entry> later = BundleEntries(121, 20, 1024, "121");
+  WriteTree(at("expected121"), later);
+
+  // From the package: installed with the owner's bits, so the upgrade to 121 can remove it.
+  Ship(read_only, "120");
+  EXPECT_EQ(Run("first"), 0);
+  for (const auto& [path, what] : Snapshot(app_, false)) {
+    if (what.find(" dir") != std::string::npos) {
+      EXPECT_EQ(std::stoi(what, nullptr, 8) & 0700, 0700) << path;
+    }
+  }
+  Ship(later, "121");
+  for (int run = 0; run < 4; ++run) EXPECT_EQ(Run("later" + std::to_string(run)), 0);
+  EXPECT_EQ(Extractions(), 2) << "the installation and one upgrade:\n" << log_;
+  ExpectUpgraded(Snapshot(at("expected121"), false));
+  ExpectOnlyOwnFilesInCorvane(false);
+
+  // Left read-only by an earlier build: set aside, and removed wherever the permissions allow.
+  testsupport::RemoveTree(corvane_);
+  InstallOld();
+  for (const auto& [path, what] : Snapshot(app_, false))
+    if (what.find(" dir") != std::string::npos) chmod((app_ + path).c_str(), 0555);
+  chmod(app_.c_str(), 0555);
+  Ship(entries_, "120");
+  Remember();
+  for (int run = 0; run < 4; ++run) EXPECT_EQ(Run("legacy" + std::to_string(run)), 0);
+  EXPECT_EQ(Extractions(), 1) << log_;
+  ExpectUpgraded();
+  ExpectNothingLost(false);
+  ExpectOnlyOwnFilesInCorvane();
+}
+
+// A backup name held by another user's files (left by a run with sudo): set aside with a warning, it
+// no longer makes every start upgrade again.
+TEST_F(BadInputTest, BackupOfAnotherUserNeverLocksTheUserIntoUpgrading) {
+  long uid = -1, gid = -1;
+  if (!testsupport::IsRoot() || !OrdinaryAccount(&uid, &gid))
+    GTEST_SKIP() << "needs root and the account corvane-test to leave a backup that account cannot "
+                    "remove; it would show that such a backup no longer makes every start upgrade";
+  // A home and TMPDIR the account owns, below the test's folder, which must let it through.
+  chmod(tmp().c_str(), 0755);
+  for (std::string up = tmp(); !up.empty(); up = up.substr(0, up.rfind('/'))) {
+    struct stat st;
+    if (stat(up.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0)
+      GTEST_SKIP() << up << " does not let other accounts through; set TMPDIR to a folder that does";
+  }
+  home_ = at("user/home");
+  corvane_ = home_ + "/.Corvane";
+  app_ = corvane_ + "/Corvane.app";
+  fs::create_directories(home_ + "/.Skyhold/data");
+  WriteFile(home_ + "/precious", "a file of the user beside the hidden folders\n");
+  InstallOld();
+  ASSERT_EQ(
+      std::system(
+          ("chown -R " + std::to_string(uid) + ":" + std::to_string(gid) + " '" + at("user") + "'").c_str()),
+      0);
+  WriteTree(app_ + "_tmp", BundleEntries(118, 5, 512, "118"));  // root's
+  const auto others = Snapshot(app_ + "_tmp", true);
+  Remember();
+  testsupport::LaunchAs as;
+  as.uid = uid;
+  as.gid = gid;
+  for (int run = 0; run < 4; ++run) EXPECT_EQ(Run("user" + std::to_string(run), as), 0);
+  EXPECT_EQ(Extractions(), 1) << log_;
+  ExpectUpgraded();
+  ExpectNothingLost(false);
+  ExpectOnlyOwnFilesInCorvane();
+  int aside = 0;
+  for (const auto& entry : fs::directory_iterator(corvane_)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("Corvane.app_trash.", 0) != 0) continue;
+    ++aside;
+    EXPECT_EQ(Difference(others, Snapshot(entry.path().string(), true)), "")
+        << "another user's files changed";
+    EXPECT_TRUE(Logged("[WARNING]") && Logged(name)) << "no warning names " << name << ":\n" << log_;
+  }
+  EXPECT_EQ(aside, 1);
+}
+
+// A leftover backup name while the bundle ships an older build: the newer private copy stays.
+TEST_F(BadInputTest, LeftoverBackupNeverBringsAnOlderBuildBack) {
+  WriteTree(app_, BundleEntries(121, 20, 1024, "121"));
+  WriteTree(app_ + "_tmp", BundleEntries(119, 20, 1024, "119"));
+  Remember();
+  for (int run = 0; run < 2; ++run) EXPECT_EQ(Run("run" + std::to_string(run)), 0);
+  EXPECT_EQ(Extractions(), 0) << log_;
+  EXPECT_EQ(Difference(bundle_before_, Snapshot(app_, true)), "");
+  EXPECT_TRUE(started_);
+}
+
+// What a kill in the middle of an upgrade leaves, met by a package that cannot be unpacked either:
+// the last complete copy (build 119, in the oldest backup name) comes back whole and is started, on
+// every start.
+TEST_F(BadInputTest, FailedRetryPutsTheLastCompleteCopyBack) {
+  // Up to INFO and the interface program: what looks like build 120 but is not whole.
+  const std::vector<Entry> half(entries_.begin(), entries_.begin() + 10);
+  const std::string whole = ReadFile(at("skyhold.hpk"));
+  for (const bool copy_in_place : {true, false}) {
+    SCOPED_TRACE(copy_in_place ? "half copy in place, the old one in _tmp"
+                               : "no copy, the old one in _tmp and a half copy in _tmp1");
+    testsupport::RemoveTree(corvane_);
+    InstallOld();
+    fs::rename(app_, app_ + "_tmp");
+    const auto old = Snapshot(app_ + "_tmp", true);
+    WriteTree(copy_in_place ? app_ : app_ + "_tmp1", half);
+    WriteFile(bundle_ + "/Contents/Resources/package/skyhold.hpk", whole.substr(0, whole.size() * 2 / 3));
+    for (int run = 0; run < 2; ++run) {
+      EXPECT_EQ(Run("run" + std::to_string(run)), 0);
+      EXPECT_EQ(Difference(old, Snapshot(app_, true)), "") << "run " << run;
+      EXPECT_TRUE(BackupNames(app_).empty()) << "run " << run;
+      EXPECT_TRUE(started_) << "run " << run;
+    }
+    ExpectOnlyOwnFilesInCorvane();
+  }
 }
 
 }  // namespace

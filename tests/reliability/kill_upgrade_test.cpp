@@ -3,7 +3,9 @@
 // told to stop, a backup name taken, filler number n unpacked, the backups being removed, the
 // predecessor's data moved) and killing at once or a set time after. Whatever the moment, after the
 // second run the private bundle must be exactly the package, no backup name may remain, and the user's
-// data and the predecessor's data must be whole.
+// data and the predecessor's data must be whole, and the interface started. With a damaged package the
+// kills fall in the extraction and the rollback, and after the second run (with the same package) the
+// old bundle must be back whole and started.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -63,6 +65,16 @@ class KillUpgradeTest : public testsupport::TempDirTest {
     reference_ = Snapshot(at("reference"), false);
     ASSERT_GT(reference_.size(), static_cast<size_t>(kFillers));
     OldBundle(20);
+  }
+
+  // Ships the package cut off two thirds in: every run fails in the middle of the extraction, and
+  // the bundle to find after the second run is the old one.
+  void ShipDamagedPackage() {
+    const std::string whole = testsupport::ReadFile(at("skyhold.hpk"));
+    WriteFile(bundle_ + "/Contents/Resources/package/skyhold.hpk", whole.substr(0, whole.size() * 2 / 3));
+    testsupport::RemoveTree(at("old-reference"));
+    WriteTree(at("old-reference"), old_);
+    reference_ = Snapshot(at("old-reference"), false);
   }
 
   // The installed build 119; a big one only where removing the backup must take a while.
@@ -129,7 +141,11 @@ class KillUpgradeTest : public testsupport::TempDirTest {
     std::ostringstream s;
     s << CountEntries(h.app);
     for (int n = 0; n <= 9; ++n) s << "/" << CountEntries(h.app + "_tmp" + (n ? std::to_string(n) : ""));
-    s << " sky " << CountEntries(h.skyhold) << " data " << CountEntries(h.data);
+    int aside = 0;
+    for (const auto& entry : fs::directory_iterator(h.corvane))
+      if (entry.path().filename().string().rfind("Corvane.app_trash.", 0) == 0)
+        aside += 1 + CountEntries(entry.path().string());
+    s << " aside " << aside << " sky " << CountEntries(h.skyhold) << " data " << CountEntries(h.data);
     return s.str();
   }
 
@@ -165,10 +181,14 @@ class KillUpgradeTest : public testsupport::TempDirTest {
         std::cout << "missed " << m.name << " (the run ended first)" << std::endl;
       }
 
-      // The undisturbed run.
+      // The undisturbed run, which ends by starting the interface (a run that ended on its own started
+      // one first).
+      if (!killed) WaitForInterfaceStarts(tmp(), h->app, 1);
+      const int starts = InterfaceStarts(tmp(), h->app);
       EXPECT_EQ(WaitLauncher(StartLauncher(bundle_, h->home, at("rerun" + std::to_string(index)))), 0);
       const int parts_before =
           ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+      EXPECT_TRUE(WaitForInterfaceStarts(tmp(), h->app, starts + 1)) << "the interface was not started";
       Verify(*h, m);
       if (::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() ==
           parts_before)
@@ -211,7 +231,7 @@ class KillUpgradeTest : public testsupport::TempDirTest {
   }
 
   std::string bundle_;
-  std::map<std::string, std::string> reference_;
+  std::map<std::string, std::string> reference_;  // what the second run must leave
   std::vector<Entry> old_;
   int next_index_ = 0, killed_ = 0, missed_ = 0, recovered_ = 0;
   std::set<std::string> states_;
@@ -256,9 +276,13 @@ TEST_F(KillUpgradeTest, WhileExtracting) {
       {"framework link unpacked", Scenario::kUpgrade, false,
        Unpacked("Contents/Frameworks/CorvaneCore.framework/CorvaneCore", true), 0},
   };
-  for (int n : {0, 40, 80, 120, 160, 200, 240, 270, kFillers - 1})
+  for (int n : {0, 40, 80, 120, 160, 200, 240, 270})
     moments.push_back({"filler " + std::to_string(n) + " unpacked", Scenario::kUpgrade, false,
                        Unpacked(FillerName(n), true), 0});
+  // The backup is set aside at once after the last entry: the old bundle has no filler that far, so
+  // the filler alone marks the new bundle.
+  moments.push_back(
+      {"last filler unpacked", Scenario::kUpgrade, false, Unpacked(FillerName(kFillers - 1), false), 0});
   Run(moments);
   EXPECT_EQ(killed_, static_cast<int>(moments.size()));
 }
@@ -302,6 +326,26 @@ TEST_F(KillUpgradeTest, WhileUnpackingAFirstInstallation) {
                        Unpacked(FillerName(n), false), 0});
   Run(moments);
   EXPECT_EQ(killed_, static_cast<int>(moments.size()));
+}
+
+// A package that cannot be unpacked whole, and a run killed while unpacking it or while putting the old
+// bundle back: the next run, failing in the same place, must still end with the old bundle whole and
+// no backup name, whichever copies the kill left in the bundle and backup names.
+TEST_F(KillUpgradeTest, WithADamagedPackage) {
+  ShipDamagedPackage();
+  std::vector<Moment> moments = {
+      {"interface program unpacked", Scenario::kUpgrade, false, Unpacked("Contents/MacOS/corvane-ui", true),
+       0},
+      {"INFO unpacked", Scenario::kUpgrade, false, Unpacked("Contents/Resources/INFO", true), 0},
+  };
+  for (int n : {0, 60, 120, 160})
+    moments.push_back({"filler " + std::to_string(n) + " unpacked", Scenario::kUpgrade, false,
+                       Unpacked(FillerName(n), true), 0});
+  for (int ms : {0, 1, 2, 4, 7, 12})
+    moments.push_back({"rollback +" + std::to_string(ms) + " ms", Scenario::kUpgrade, false,
+                       Logged("Failed to extract package, rollback to old installation"), ms});
+  Run(moments);
+  EXPECT_GE(killed_, 9) << "too few kills landed";
 }
 
 }  // namespace
