@@ -4,10 +4,13 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "config.h"
 
@@ -15,7 +18,7 @@ Logger::InitConfig Logger::config;
 std::map<std::string, int, std::less<>> Logger::log_level;
 FILE* Logger::log_fp = stderr;
 std::string Logger::log_path;
-int* Logger::log_size = nullptr;
+int64_t* Logger::log_size = nullptr;
 pthread_mutex_t* Logger::log_lock = nullptr;
 uint64_t* Logger::log_rotated_count_shared = nullptr;
 uint64_t Logger::log_rotated_count_private = 0;
@@ -29,10 +32,137 @@ bool IsStandardStream(FILE* fp) {
 
 // <syslog.h> defines LOG_WARNING as a priority, so the site is spelled out.
 void WarnRejectedLevelFile() {
-  CORVANE_LOG_AT(Logger::LEVEL_WARNING, "WARNING", "launcher_debug",
+  CORVANE_LOG_AT(Logger::LEVEL_WARNING, "WARNING", Logger::kOwnComponent,
                  "ignoring log level file '%s': it cannot be read or is not in key=value form",
                  Logger::config.config_path.c_str());
 }
+
+std::atomic<int> cached_process_id{0};
+
+void ForgetProcessId() {
+  cached_process_id.store(0, std::memory_order_relaxed);
+}
+
+// The local time as "%Y-%m-%dT%H:%M:%S " in `out` (at least 32 bytes); its length. Each thread
+// formats a second once and reuses the text for every further line within that second.
+size_t Timestamp(char* out) {
+  thread_local time_t second = -1;
+  thread_local char text[32];
+  thread_local size_t size = 0;
+  const time_t now = time(nullptr);
+  if (now != second) {
+    struct tm local;
+    localtime_r(&now, &local);
+    size = strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S ", &local);
+    second = size > 0 ? now : -1;
+  }
+  memcpy(out, text, size);
+  return size;
+}
+
+// The name of rotated generation `n` of the log file `path`: "<path>_<n>". Built whole, whatever
+// the length of the path: a name cut short could name an unrelated file beside the log.
+std::string GenerationName(const std::string& path, int n) {
+  return path + "_" + std::to_string(n);
+}
+
+bool IsControl(unsigned char c) {
+  return c < 0x20 || c == 0x7f;
+}
+
+// Appends `text` to `out` with every control character written visibly: line feed, carriage
+// return and tab as \n, \r and \t, the others as \xNN. A final line feed is kept as it is.
+void AppendEscaped(const char* text, size_t size, std::string* out) {
+  static const char kHex[] = "0123456789abcdef";
+  const bool keeps_line_feed = size > 0 && text[size - 1] == '\n';
+  const size_t end = keeps_line_feed ? size - 1 : size;
+  for (size_t i = 0; i < end; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (!IsControl(c)) {
+      out->push_back(static_cast<char>(c));
+    } else if (c == '\n') {
+      out->append("\\n");
+    } else if (c == '\r') {
+      out->append("\\r");
+    } else if (c == '\t') {
+      out->append("\\t");
+    } else {
+      const char hex[] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xf]};
+      out->append(hex, sizeof(hex));
+    }
+  }
+  if (keeps_line_feed) out->push_back('\n');
+}
+
+// One line as it is written: an optional prefix (the timestamp) and a printf-style message in
+// which every control character but a final line feed is escaped, so that a name holding a line
+// feed cannot forge a line of its own. Lines that fit stay on the stack; nothing is allocated for
+// them unless they need escaping.
+class Line {
+ public:
+  Line() = default;
+  Line(const Line&) = delete;
+  Line& operator=(const Line&) = delete;
+
+  // Formats the message after the prefix, with errno set to `err` (for %m), and escapes it.
+  // False when the format fails.
+  bool Format(const char* prefix, size_t prefix_size, const char* fmt, va_list args, int err) {
+    prefix_size = std::min(prefix_size, sizeof(stack_) - 1);
+    if (!Print(prefix, prefix_size, fmt, args, err)) return false;
+    EscapeControls(prefix_size);
+    return true;
+  }
+  const char* data() const { return data_; }
+  size_t size() const { return size_; }
+  // The message without the prefix, null-terminated.
+  const char* message(size_t prefix_size) const { return data_ + prefix_size; }
+
+ private:
+  // Prefix and formatted message into the stack buffer, or into heap_ when they do not fit.
+  bool Print(const char* prefix, size_t prefix_size, const char* fmt, va_list args, int err) {
+    memcpy(stack_, prefix, prefix_size);
+    const size_t room = sizeof(stack_) - prefix_size;
+    va_list copy;
+    va_copy(copy, args);
+    errno = err;
+    const int n = vsnprintf(stack_ + prefix_size, room, fmt, copy);
+    va_end(copy);
+    if (n < 0) return false;
+    data_ = stack_;
+    size_ = prefix_size + n;
+    if (static_cast<size_t>(n) < room) return true;
+    heap_.assign(stack_, prefix_size);
+    heap_.resize(prefix_size + n + 1);
+    errno = err;
+    if (vsnprintf(&heap_[prefix_size], n + 1, fmt, args) < 0) return false;
+    heap_.resize(prefix_size + n);
+    data_ = heap_.data();
+    return true;
+  }
+
+  // Rewrites the message escaped when it holds a control character before its final line feed;
+  // most messages hold none and are left where they are.
+  void EscapeControls(size_t prefix_size) {
+    const char* message = data_ + prefix_size;
+    const size_t n = size_ - prefix_size;
+    const size_t scan = n > 0 && message[n - 1] == '\n' ? n - 1 : n;
+    for (size_t i = 0; i < scan; ++i) {
+      if (IsControl(static_cast<unsigned char>(message[i]))) {
+        std::string escaped(data_, prefix_size);
+        AppendEscaped(message, n, &escaped);
+        heap_.swap(escaped);
+        data_ = heap_.data();
+        size_ = heap_.size();
+        return;
+      }
+    }
+  }
+
+  char stack_[1024];
+  std::string heap_;
+  const char* data_ = stack_;
+  size_t size_ = 0;
+};
 
 }  // namespace
 
@@ -159,12 +289,18 @@ void Logger::LogMsg2(Level level, const std::string& component, const char* fmt,
         return;
       }
       break;
-    case TYPE_SYSLOG:
-      vsyslog(LOG_ERR, fmt, args);
+    default: {
+      // The system log and an unknown sink get the same escaped message, without a timestamp.
+      Line line;
+      if (line.Format("", 0, fmt, args, errno)) {
+        if (config.type == TYPE_SYSLOG) {
+          syslog(LOG_ERR, "%s", line.message(0));
+        } else {
+          fwrite(line.data(), 1, line.size(), stderr);
+        }
+      }
       break;
-    default:
-      vfprintf(stderr, fmt, args);
-      break;
+    }
   }
 
   if (config.type == TYPE_FILE && log_size != nullptr) {
@@ -219,22 +355,17 @@ int Logger::RotateIfFileBig(int bytes) {
 
 int Logger::Rotate() {
   const int n_files = config.max_log_files;
-  char from[1024];
-  char to[1024];
   for (int n = n_files - 2; n >= 0; --n) {
-    snprintf(from, sizeof(from), "%s_%d", log_path.c_str(), n);
-    snprintf(to, sizeof(to), "%s_%d", log_path.c_str(), n + 1);
-    rename(from, to);  // a missing generation is not an error
+    // A missing generation is not an error.
+    rename(GenerationName(log_path, n).c_str(), GenerationName(log_path, n + 1).c_str());
   }
-  snprintf(to, sizeof(to), "%s_%d", log_path.c_str(), n_files - 1);
-  remove(to);
+  remove(GenerationName(log_path, n_files - 1).c_str());
 
   if (log_fp != nullptr) {
     fclose(log_fp);
     log_fp = nullptr;
   }
-  snprintf(to, sizeof(to), "%s_%d", log_path.c_str(), 0);
-  if (rename(log_path.c_str(), to) != 0) return -1;
+  if (rename(log_path.c_str(), GenerationName(log_path, 0).c_str()) != 0) return -1;
   FILE* fp = fopen(log_path.c_str(), "a");
   if (fp == nullptr) return -1;
   log_fp = fp;
@@ -266,30 +397,29 @@ int Logger::PrintToFilePointer(const char* fmt, ...) {
 
 int Logger::PrintToFilePointerV(const char* fmt, va_list args) {
   if (log_fp == nullptr) return 0;
-  char stamp[512];
-  time_t now = time(nullptr);
-  struct tm local;
-  localtime_r(&now, &local);
-  strftime(stamp, sizeof(stamp), "%Y-%m-%dT%H:%M:%S ", &local);
-  int head = fprintf(log_fp, "%s", stamp);
-  int body = vfprintf(log_fp, fmt, args);
+  const int err = errno;  // what %m in the message reports
+  char stamp[32];
+  const size_t stamp_size = Timestamp(stamp);
+  Line line;
+  if (!line.Format(stamp, stamp_size, fmt, args, err)) return -1;
+  const size_t written = fwrite(line.data(), 1, line.size(), log_fp);
   fflush(log_fp);
-  if (head < 0 || body < 0) return -1;
-  return head + body;
+  if (written != line.size()) return -1;
+  return static_cast<int>(written);
 }
 
 int Logger::FlushFileStream(long /*unused*/) {
   return log_fp == nullptr ? 0 : fflush(log_fp);
 }
 
-int Logger::GetFileSize(const std::string& path) {
+int64_t Logger::GetFileSize(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
     int err = errno;
     PrintToFilePointer("stat(%s): %s (%d)\n", path.c_str(), strerror(err), err);
     return 0;
   }
-  return static_cast<int>(static_cast<uint32_t>(st.st_size));
+  return static_cast<int64_t>(st.st_size);
 }
 
 void Logger::Destroy() {
@@ -329,7 +459,7 @@ void Logger::Unlock() {
 
 void Logger::InitializeSharedData() {
   if (log_size != nullptr && log_rotated_count_shared != nullptr) return;
-  if (log_size == nullptr) log_size = static_cast<int*>(calloc(1, sizeof(int)));
+  if (log_size == nullptr) log_size = static_cast<int64_t*>(calloc(1, sizeof(int64_t)));
   if (log_rotated_count_shared == nullptr) {
     log_rotated_count_shared = static_cast<uint64_t*>(calloc(1, sizeof(uint64_t)));
   }
@@ -344,6 +474,17 @@ void Logger::DestroySharedData() {
 
 void Logger::InitializeFileLock() {}
 void Logger::DestroyFileLock() {}
+
+int LogProcessId() {
+  int pid = cached_process_id.load(std::memory_order_relaxed);
+  if (pid == 0) {
+    static std::once_flag registered;
+    std::call_once(registered, [] { pthread_atfork(nullptr, nullptr, ForgetProcessId); });
+    pid = static_cast<int>(getpid());
+    cached_process_id.store(pid, std::memory_order_relaxed);
+  }
+  return pid;
+}
 
 void LogMSG_c(int level, const char* component, const char* fmt, va_list args) {
   Logger::LogMsg2(static_cast<Logger::Level>(level), std::string(component ? component : ""), fmt, args);

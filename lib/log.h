@@ -6,6 +6,10 @@
 // Log sites use the LOG_<LEVEL>(component, fmt, ...) macros at the end of this header. They test
 // the level first, so a filtered-out message costs one table lookup and its arguments are not
 // evaluated.
+//
+// A message is one line: every control character in it except its final line feed (a line feed or
+// tab inside a file name, say) is written escaped, as \n, \r, \t or \xNN, so no argument can
+// forge a line. Backslashes and bytes above 0x7f are written as they are.
 #ifndef CORVANE_LIB_LOG_H_
 #define CORVANE_LIB_LOG_H_
 
@@ -29,7 +33,9 @@ class Logger {
   // A component without an entry in the level table has this level: ERROR and WARNING only.
   static constexpr int kDefaultLevel = 4;
   // The live file is rotated once the bytes written to it exceed this (exactly this does not).
-  static constexpr int kRotateThreshold = 5242880;
+  static constexpr int64_t kRotateThreshold = 5242880;
+  // The component of the logger's own notes (a level file it cannot use).
+  static constexpr const char* kOwnComponent = "logger_debug";
 
   struct InitConfig {
     Type type = TYPE_STDOUT;
@@ -52,7 +58,8 @@ class Logger {
   static bool IsNeedToLog(Level level, const char* component);
 
   // Writes one printf-style message, prefixed with the local time, if the level test passes.
-  // The caller supplies the whole line, its line feed included.
+  // The caller supplies the whole line, its line feed included; control characters before that
+  // line feed are written escaped (see above), on every sink.
   static void LogMsg(Level level, const std::string& component, const char* fmt, ...)
       __attribute__((format(printf, 3, 4)));
   static void LogMsg2(Level level, const std::string& component, const char* fmt, va_list args)
@@ -73,13 +80,14 @@ class Logger {
   // Reopens the live file when another holder of the shared counter rotated it. Takes no lock.
   static void ReloadLogFile();
 
-  // Timestamp ("%Y-%m-%dT%H:%M:%S ") and message to log_fp, flushed. Bytes written; 0 when
-  // there is no stream.
+  // Timestamp ("%Y-%m-%dT%H:%M:%S ") and message to log_fp, flushed, control characters escaped.
+  // Bytes written; 0 when there is no stream, -1 when the message cannot be formatted or written.
   static int PrintToFilePointer(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
   static int PrintToFilePointerV(const char* fmt, va_list args) __attribute__((format(printf, 1, 0)));
   static int FlushFileStream(long unused);
-  // The file's size truncated to 32 bits; 0 (and a line in the current stream) when stat fails.
-  static int GetFileSize(const std::string& path);
+  // The file's size in bytes (files above 2 GiB included); 0, and a line in the current stream,
+  // when stat fails.
+  static int64_t GetFileSize(const std::string& path);
 
   // Closes the file and returns to the uninitialised state (nothing is written afterwards).
   static void Destroy();
@@ -98,7 +106,7 @@ class Logger {
   static std::map<std::string, int, std::less<>> log_level;
   static FILE* log_fp;
   static std::string log_path;
-  static int* log_size;
+  static int64_t* log_size;  // bytes in the live file, so a file above 2 GiB still rotates
   static pthread_mutex_t* log_lock;
   static uint64_t* log_rotated_count_shared;
   static uint64_t log_rotated_count_private;
@@ -112,6 +120,10 @@ class Logger {
 // For C-style callers: forwards to Logger::LogMsg2.
 void LogMSG_c(int level, const char* component, const char* fmt, va_list args);
 
+// getpid(), asked of the kernel once per process rather than once per line (a child made by fork
+// asks afresh).
+int LogProcessId();
+
 // The thread number written in every line: pthread_self() reduced to five digits.
 inline int LogThreadNumber() {
   return static_cast<int>(reinterpret_cast<uintptr_t>(reinterpret_cast<void*>(pthread_self())) % 100000);
@@ -119,11 +131,11 @@ inline int LogThreadNumber() {
 
 // "(pid:thread) [LEVEL] source.cpp(line): message\n". The source name is __FILE__, which each
 // module's build makes relative to its own folder (corvane_log_source_root in CMake).
-#define CORVANE_LOG_AT(level, word, component, fmt, ...)                                      \
-  do {                                                                                        \
-    if (Logger::IsNeedToLog(level, component))                                                \
-      Logger::LogMsg(level, component, "(%5d:%5d) [" word "] " __FILE__ "(%d): " fmt "\n",    \
-                     static_cast<int>(getpid()), LogThreadNumber(), __LINE__, ##__VA_ARGS__); \
+#define CORVANE_LOG_AT(level, word, component, fmt, ...)                                                   \
+  do {                                                                                                     \
+    if (Logger::IsNeedToLog(level, component))                                                             \
+      Logger::LogMsg(level, component, "(%5d:%5d) [" word "] " __FILE__ "(%d): " fmt "\n", LogProcessId(), \
+                     LogThreadNumber(), __LINE__, ##__VA_ARGS__);                                          \
   } while (0)
 
 #define LOG_ERROR(component, fmt, ...) \

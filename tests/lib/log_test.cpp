@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <fstream>
@@ -57,9 +58,21 @@ TEST(LoggerDefaultsTest, BeforeInitializeErrorsGoToStandardErrorWithTimestamp) {
   LOG_NOTE("service_debug", "not shown");
   LOG_INFO("launcher_debug", "not shown");
   LOG_DEBUG("launcher_debug", "not shown");
+  // A child made by fork writes its own process id, not the one its parent had looked up.
+  const pid_t child = fork();
+  if (child == 0) {
+    LOG_ERROR("launcher_debug", "child");
+    _exit(0);
+  }
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
   std::string err = testing::internal::GetCapturedStderr();
   std::vector<std::string> lines = Lines(err);
-  ASSERT_EQ(lines.size(), 2u) << err;
+  ASSERT_EQ(lines.size(), 3u) << err;
+  char pid_field[16];
+  snprintf(pid_field, sizeof(pid_field), "(%5d:", static_cast<int>(getpid()));
+  EXPECT_EQ(lines[0].substr(kTimestampSize, strlen(pid_field)), pid_field);
+  snprintf(pid_field, sizeof(pid_field), "(%5d:", static_cast<int>(child));
+  EXPECT_EQ(lines[2].substr(kTimestampSize, strlen(pid_field)), pid_field);
   EXPECT_TRUE(std::regex_match(
       lines[0], std::regex(std::string(kTimestamp) +
                            R"(\([ \d]{5}:[ \d]{5}\) \[ERROR\] log_test\.cpp\(\d+\): disk /x is full)")))
@@ -124,6 +137,19 @@ TEST_F(LoggerFileTest, DebugFileCanLowerLevelsAndAMalformedOneGivesNone) {
 
   ASSERT_EQ(InitFile(50, at("no-such.debug")), 0);
   EXPECT_EQ(Logger::GetCompLevel("launcher_debug"), 4);
+
+  // The note about the rejected file is the logger's own: the caller's components do not govern it.
+  for (int own_level : {Logger::kDefaultLevel, 0}) {
+    SCOPED_TRACE(own_level);
+    WriteFile(log_path, "");
+    Logger::log_level.clear();
+    Logger::log_level["launcher_debug"] = 0;
+    Logger::log_level[Logger::kOwnComponent] = own_level;
+    ASSERT_EQ(InitFile(50, debug), 0);
+    EXPECT_EQ(LogText().find("ignoring log level file '" + debug + "'") != std::string::npos, own_level > 0)
+        << LogText();
+  }
+  Logger::log_level.clear();
 }
 
 TEST_F(LoggerFileTest, FailedInitializeLeavesTheLoggerOff) {
@@ -154,7 +180,20 @@ TEST_F(LoggerFileTest, AppendsToAnExistingFileAndTracksItsSize) {
   LOG_ERROR("launcher_debug", "next");
   std::string text = LogText();
   EXPECT_EQ(text.rfind("earlier line\n", 0), 0u);
-  EXPECT_EQ(*Logger::log_size, static_cast<int>(text.size()));
+  EXPECT_EQ(*Logger::log_size, static_cast<int64_t>(text.size()));
+
+  // A file above 2 GiB (sparse: no disk is used) keeps its true size and rotates at the next line
+  // rather than after gigabytes more.
+  Logger::Destroy();
+  const int64_t big = 3LL << 30;
+  ASSERT_EQ(truncate(log_path.c_str(), big), 0);
+  ASSERT_EQ(InitFile(), 0);
+  EXPECT_EQ(*Logger::log_size, big);
+  EXPECT_EQ(Logger::GetFileSize(log_path), big);
+  Logger::LogMsg(Logger::LEVEL_ERROR, "c", "past the limit\n");
+  EXPECT_TRUE(Exists(log_path + "_0"));
+  EXPECT_EQ(Logger::GetFileSize(log_path), 0);  // not read back: a failure would print gigabytes
+  EXPECT_EQ(*Logger::log_size, 0);
 }
 
 TEST_F(LoggerFileTest, RotatesOnlyAboveTheThreshold) {
@@ -203,6 +242,29 @@ TEST_F(LoggerFileTest, RotationKeepsTheNewestGenerationsOnly) {
   for (int i = 0; i < 3; ++i) ASSERT_EQ(Logger::Rotate(), 0);
   EXPECT_TRUE(Exists(log_path + "_0"));
   EXPECT_FALSE(Exists(log_path + "_1"));
+
+  // A path longer than any fixed buffer: the generations get their whole names, and a sibling whose
+  // name is the start of the log's own is never touched.
+  Logger::Destroy();
+  std::string dir = other.path();
+  for (int i = 0; i < 4; ++i) {
+    dir += "/" + std::string(200, static_cast<char>('a' + i));
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0) << dir;
+  }
+  log_path = dir + "/" + std::string(240, 'l') + ".log";
+  ASSERT_LT(dir.size(), 1000u);
+  ASSERT_GT(log_path.size(), 1030u);
+  const std::string sibling = log_path.substr(0, 1023);
+  WriteFile(sibling, "not a log");
+  ASSERT_EQ(Logger::Initialize(Logger::TYPE_FILE, log_path, "", 3, Logger::SCOPE_THREAD), 0);
+  for (int i = 0; i < 3; ++i) {
+    Logger::LogMsg(Logger::LEVEL_ERROR, "c", "long %d\n", i);
+    ASSERT_EQ(Logger::Rotate(), 0);
+  }
+  EXPECT_EQ(ReadFile(sibling), "not a log");
+  EXPECT_NE(ReadFile(log_path + "_0").find("long 2"), std::string::npos);
+  EXPECT_NE(ReadFile(log_path + "_1").find("long 1"), std::string::npos);
+  EXPECT_FALSE(Exists(log_path + "_2"));
 }
 
 TEST_F(LoggerFileTest, FailedRotationDoesNotSilenceTheLog) {
@@ -241,7 +303,7 @@ TEST_F(LoggerFileTest, TwoThreadsLoseNoLineAndNeverInterleave) {
   b.join();
 
   std::string text = LogText();
-  EXPECT_EQ(*Logger::log_size, static_cast<int>(text.size()));
+  EXPECT_EQ(*Logger::log_size, static_cast<int64_t>(text.size()));
   std::vector<std::string> lines = Lines(text);
   ASSERT_EQ(lines.size(), 2u * per_thread);
   const std::regex line_form(
@@ -277,6 +339,50 @@ TEST_F(LoggerFileTest, LogMsg3Flags) {
   EXPECT_EQ(lines[0].substr(kTimestampSize), "plain");
   EXPECT_EQ(lines[1].substr(kTimestampSize), std::string("open failed, err=2:") + strerror(ENOENT));
   EXPECT_EQ(lines[2].substr(kTimestampSize), "tail") << "no line feed without the flag";
+}
+
+TEST_F(LoggerFileTest, ControlCharactersInArgumentsCannotForgeLines) {
+  ASSERT_EQ(InitFile(), 0);
+  const std::string long_name = std::string(1500, 'n') + "\n" + std::string(10, 'm');
+  const struct {
+    std::string argument;
+    std::string written;
+  } cases[] = {
+      {"a\n2026-12-09T00:00:00 (    1:    1) [ERROR] forged",
+       "a\\n2026-12-09T00:00:00 (    1:    1) [ERROR] forged"},
+      {"cr\rtab\tbell\a\x1b[2Jdel\x7f", "cr\\rtab\\tbell\\x07\\x1b[2Jdel\\x7f"},
+      {"ends in a line feed\n", "ends in a line feed\\n"},
+      {"Привет, 日本 C:\\dir\\n", "Привет, 日本 C:\\dir\\n"},
+      {long_name, std::string(1500, 'n') + "\\n" + std::string(10, 'm')},
+      {std::string(3000, 'x'), std::string(3000, 'x')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.written.substr(0, 40));
+    WriteFile(log_path, "");
+    Logger::Initialize(Logger::TYPE_FILE, log_path, "", 50, Logger::SCOPE_THREAD);
+    LOG_ERROR("launcher_debug", "name '%s' done", c.argument.c_str());
+    const std::string text = LogText();
+    ASSERT_EQ(Lines(text).size(), 1u) << text;
+    EXPECT_EQ(text.substr(text.find("): ") + 3), "name '" + c.written + "' done\n");
+    EXPECT_EQ(*Logger::log_size, static_cast<int64_t>(text.size())) << "the escaped size is tracked";
+  }
+
+  // LogMsg3 and the standard streams escape alike; a message without a final line feed keeps none.
+  WriteFile(log_path, "");
+  Logger::Initialize(Logger::TYPE_FILE, log_path, "", 50, Logger::SCOPE_THREAD);
+  std::stringstream text;
+  text << "two\nlines";
+  Logger::LogMsg3(Logger::LEVEL_ERROR, "c", text, Logger::FLAG_NEWLINE);
+  Logger::LogMsg3(Logger::LEVEL_ERROR, "c", text, static_cast<Logger::ConfigFlag>(0));
+  const std::vector<std::string> lines = Lines(LogText());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].substr(kTimestampSize), "two\\nlines");
+  EXPECT_EQ(lines[1].substr(kTimestampSize), "two\\nlines");
+  EXPECT_NE(LogText().back(), '\n');
+  ASSERT_EQ(Logger::Initialize(Logger::TYPE_STDERR, "", "", 50, Logger::SCOPE_THREAD), 0);
+  testing::internal::CaptureStderr();
+  Logger::LogMsg(Logger::LEVEL_ERROR, "c", "%s\n", "x\ny");
+  EXPECT_EQ(testing::internal::GetCapturedStderr().substr(kTimestampSize), "x\\ny\n");
 }
 
 void CallLogMSG_c(int level, const char* component, const char* fmt, ...) {
