@@ -111,15 +111,16 @@ int FSCloseDir(DIR_HANDLE& handle);
 // leaves the partial destination and never removes the source.
 int FSCopy(const ustring& src, const ustring& dst, bool remove_src, bool keep_mode);
 // Moves a file, a link or a folder tree. With `exact`, a source not given in its stored form counts
-// as missing. Trailing separators of `src` are dropped: "link/" moves the link, not its target.
+// as missing. Trailing separators and "." components of `src` are dropped: "link/" moves the link,
+// not its target; a `dst` written with a trailing separator takes only a folder.
 // Across volumes: folders are recreated (an existing folder is filled) and their entries moved one
 // by one, files are copied and removed, links recreated; every moved entry keeps its permission
 // bits. No link is ever followed there: an entry swapped for a link during the walk stops the move;
 // a file or link in the destination where a file or link goes is replaced, as rename replaces it,
 // and a link where a folder goes stops the move. Devices, pipes and sockets cannot cross volumes.
 // 0; -1 an empty path; -2 the source is missing or unreadable; -3 the move failed (what was moved
-// before the failure stays moved; errno from the failing call); -100 a name is too long. Its own
-// log lines are DEBUG (callers report the failure); the copy's lines are FSCopy's.
+// before the failure stays moved); -100 a name is too long. Its own log lines are DEBUG (callers
+// report the failure); the copy's lines are FSCopy's.
 int FSRename(const ustring& src, const ustring& dst, bool exact);
 // Removes a file, a link (never its target) or a folder with everything in it. Trailing separators
 // and "." components are dropped first, so "link/" removes the link alone. Permission bits are
