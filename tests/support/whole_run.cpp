@@ -115,7 +115,14 @@ pid_t StartLauncher(const std::string& bundle, const std::string& home, const st
   const std::string tmpdir = home.substr(0, home.rfind('/'));
   const pid_t pid = fork();
   if (pid == 0) {
-    if (as.bare_environment) clearenv();
+    if (as.bare_environment) {
+      // Sanitizer settings (a sanitized build's suppressions) are no part of the user's environment.
+      std::vector<std::pair<std::string, std::string>> keep;
+      for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
+        if (const char* value = getenv(name)) keep.emplace_back(name, value);
+      clearenv();
+      for (const auto& [name, value] : keep) setenv(name.c_str(), value.c_str(), 1);
+    }
     setenv("HOME", home.c_str(), 1);
     setenv("TMPDIR", tmpdir.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
