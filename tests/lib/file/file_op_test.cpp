@@ -603,6 +603,9 @@ TEST_F(FileOpTest, RenameAcrossVolumesNeverWritesThroughALink) {
   EXPECT_EQ(FILE_TYPE_SYMLINK, TypeAt(at("vol/alias")));
   EXPECT_FALSE(Exists(at("alias")));
   EXPECT_EQ(std::vector<std::string>{"keep"}, Entries(at("outside")));
+  EXPECT_EQ(-3, FSRename(at("outside/keep"), at("vol/keep/"), false))
+      << "a trailing separator asks for a folder";
+  EXPECT_FALSE(Exists(at("vol/keep")));
 }
 
 // An entry swapped for a link while the walk is under way (here: while the first file is copied)
