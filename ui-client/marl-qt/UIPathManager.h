@@ -5,8 +5,8 @@
 #define CORVANE_UI_CLIENT_MARL_QT_UIPATHMANAGER_H_
 
 #include <QHash>
-#include <QMutex>
 #include <QString>
+#include <mutex>
 
 class UIPathManager {
  public:
@@ -24,7 +24,8 @@ class UIPathManager {
  private:
   UIPathManager() = default;
 
-  mutable QMutex mutex_;
+  // A standard mutex rather than QMutex: ThreadSanitizer sees its ordering, so a missing lock shows.
+  mutable std::mutex mutex_;
   QHash<QString, QString> paths_;
 };
 
