@@ -1,13 +1,13 @@
 // Whole runs of the launcher bundle, each process timed from its start to its exit, side by side in
 // one run with the reference the launcher has to stand against:
 //   - nothing to upgrade, until the per-user interface has been started, against a bare Qt Widgets
-//     program that creates its application object and quits (goals: at most 1.3x its wall time,
-//     peak memory within 1.2x);
+//     program that creates its application object and quits (goals: at most 1.1x its wall time,
+//     peak memory within 1.1x);
 //   - a full upgrade of a bundle-like package (a few thousand entries, about 100 MB) against the
 //     shell doing the same: move the old bundle aside, `bsdtar -xf` into a fresh folder, `rm -rf`
 //     the backup (goal: at most 1.5x).
 // Both sides run on the offscreen platform, paired: each iteration runs ours and the reference back
-// to back in alternating order. Prints the ratios at the end.
+// to back in alternating order, at nice -20 where allowed. Prints the ratios at the end.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -132,6 +132,9 @@ RunResult Spawn(const std::vector<std::string>& argv) {
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
+    // Where allowed (as root), both sides run at the highest priority, so that other work on a shared
+    // machine delays their many hand-overs between threads and processes less; ignored otherwise.
+    setpriority(PRIO_PROCESS, 0, -20);
     setenv("HOME", home.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const int null = open("/dev/null", O_WRONLY);
@@ -183,19 +186,22 @@ struct Pair {
     long& rss = is_ours ? ours_rss : ref_rss;
     rss = std::max(rss, r.max_rss_kb);
   }
-  void Report(benchmark::State& state, const char* what, const char* reference, double goal) const {
+  // `goal` is for the wall time, `memory_goal` (when above 0) for the peak memory.
+  void Report(benchmark::State& state, const char* what, const char* reference, double goal,
+              double memory_goal = 0) const {
     const double n = static_cast<double>(state.iterations());
     state.counters["ours_ms"] = ours / n * 1e3;
     state.counters["ref_ms"] = ref / n * 1e3;
     state.counters["ours_peak_kB"] = static_cast<double>(ours_rss);
     state.counters["ref_peak_kB"] = static_cast<double>(ref_rss);
-    char line[512];
+    char line[512], memory[64] = "";
+    if (memory_goal > 0) snprintf(memory, sizeof(memory), " (goal <= %.1fx)", memory_goal);
     snprintf(line, sizeof(line),
              "%s / %s: wall %.1f / %.1f ms = %.2fx (goal <= %.1fx), CPU %.1f / %.1f ms = %.2fx, "
-             "peak memory %ld / %ld kB = %.2fx",
+             "peak memory %ld / %ld kB = %.2fx%s",
              what, reference, ours / n * 1e3, ref / n * 1e3, ours / ref, goal, ours_cpu / n * 1e3,
              ref_cpu / n * 1e3, ours_cpu / ref_cpu, ours_rss, ref_rss,
-             static_cast<double>(ours_rss) / static_cast<double>(ref_rss));
+             static_cast<double>(ours_rss) / static_cast<double>(ref_rss), memory);
     summary.push_back(line);
   }
   static std::vector<std::string> summary;
@@ -218,7 +224,7 @@ void BM_NothingToUpgrade(benchmark::State& state) {
     launcher_first = !launcher_first;
   }
   pair.Report(state, "launcher, nothing to upgrade, until the interface has been started",
-              "a bare Qt Widgets program", 1.3);
+              "a bare Qt Widgets program", 1.1, 1.1);
 }
 BENCHMARK(BM_NothingToUpgrade)->UseManualTime()->Iterations(40)->Unit(benchmark::kMillisecond);
 
