@@ -18,6 +18,21 @@
 
 #ifdef __APPLE__
 
+int GetProcessExecutablePath(pid_t pid, std::string* path) {
+  if (pid < 1 || path == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  char buf[PROC_PIDPATHINFO_MAXSIZE];
+  errno = 0;
+  if (proc_pidpath(pid, buf, sizeof(buf)) <= 0) {
+    if (errno == 0) errno = ESRCH;
+    return -1;
+  }
+  path->assign(buf);
+  return 0;
+}
+
 int GetProcessStartTime(pid_t pid, struct timespec* start) {
   if (pid < 1 || start == nullptr) {
     errno = EINVAL;
@@ -35,6 +50,39 @@ int GetProcessStartTime(pid_t pid, struct timespec* start) {
 }
 
 #else
+
+int GetProcessExecutablePath(pid_t pid, std::string* path) {
+  if (pid < 1 || path == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  char link[64];
+  snprintf(link, sizeof(link), "/proc/%d/exe", static_cast<int>(pid));
+  std::string buf(4096, '\0');
+  for (;;) {
+    const ssize_t len = readlink(link, &buf[0], buf.size());
+    if (len < 0) {
+      // No /proc entry: no such process. A process that has ended but is not reaped yet has an
+      // entry without an executable: nothing to tell.
+      if (errno == ENOENT) errno = ESRCH;
+      return -1;
+    }
+    if (static_cast<size_t>(len) < buf.size()) {
+      buf.resize(static_cast<size_t>(len));
+      break;
+    }
+    buf.resize(buf.size() * 2);
+  }
+  static const char kDeleted[] = " (deleted)";
+  const size_t mark = sizeof(kDeleted) - 1;
+  if (buf.size() > mark && buf.compare(buf.size() - mark, mark, kDeleted) == 0) buf.resize(buf.size() - mark);
+  if (buf.empty() || buf[0] != '/') {
+    errno = EACCES;
+    return -1;
+  }
+  *path = std::move(buf);
+  return 0;
+}
 
 int GetProcessStartTime(pid_t pid, struct timespec* start) {
   if (pid < 1 || start == nullptr) {
@@ -102,20 +150,32 @@ namespace {
 
 std::mutex signal_observer_mutex;
 std::function<void(pid_t, int, int, int)> signal_observer;
+std::function<bool(pid_t, int)> signal_gate;
 
 }  // namespace
 
 int SignalProcess(pid_t pid, int sig) {
-  int result = kill(pid, sig);
-  int err = result == 0 ? 0 : errno;
   std::function<void(pid_t, int, int, int)> observer;
+  std::function<bool(pid_t, int)> gate;
   {
     std::lock_guard<std::mutex> lock(signal_observer_mutex);
     observer = signal_observer;
+    gate = signal_gate;
+  }
+  int result = -1;
+  int err = EPERM;
+  if (!gate || gate(pid, sig)) {
+    result = kill(pid, sig);
+    err = result == 0 ? 0 : errno;
   }
   if (observer) observer(pid, sig, result, err);
   errno = err;
   return result;
+}
+
+void SetSignalGate(std::function<bool(pid_t pid, int sig)> gate) {
+  std::lock_guard<std::mutex> lock(signal_observer_mutex);
+  signal_gate = std::move(gate);
 }
 
 void SetSignalObserver(std::function<void(pid_t pid, int sig, int result, int error)> observer) {

@@ -1,0 +1,24 @@
+// A stand-in for the client's running interface in tests that stop it through ui.pid. The launcher
+// stops only a process whose executable lies inside the folder of the pid file, as the real
+// interface's does, so the stand-in runs a copy of the test program from inside that folder. Call
+// from the test's main thread; the caller reaps the child.
+#ifndef CORVANE_TESTS_SUPPORT_RUNNING_UI_H_
+#define CORVANE_TESTS_SUPPORT_RUNNING_UI_H_
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace testsupport {
+
+// Starts the stand-in from inside `folder` (created when missing). The copy it runs is removed as
+// soon as it runs, so the folder holds nothing new; the system still reports the path it started
+// from, as for a bundle replaced under a running program. On SIGTERM it creates `marker` (when not
+// empty), waits `linger_ms` and exits with status 0; with `ignore_term` it ignores SIGTERM. Returns
+// its pid once its handler is in place, or -1 after adding a test failure.
+pid_t StartRunningUi(const std::string& folder, const std::string& marker, int linger_ms,
+                     bool ignore_term = false);
+
+}  // namespace testsupport
+
+#endif  // CORVANE_TESTS_SUPPORT_RUNNING_UI_H_
