@@ -1,11 +1,18 @@
 #include "launch-services.h"
 
 #include <QFileInfo>
-#include <QProcess>
 #include <mutex>
 #include <utility>
 
-#ifndef __APPLE__
+#ifdef __APPLE__
+#include <QProcess>
+#else
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <QFile>
+
 #include "UIPathManager.h"
 #endif
 
@@ -56,6 +63,45 @@ bool OpenNewInstance(const QString& bundle) {
 
 #else
 
+namespace {
+
+// Starts `program` without arguments in `folder`, in a session of its own, with every signal at its
+// default disposition and none blocked, and does not wait for it to end. glibc's posix_spawn returns
+// only once the child has called exec, and returns the child's error when changing folder or exec
+// failed, so true means the program runs. The launcher process is not copied: no fork of its
+// mappings, no intermediate process. The started program stays the caller's child until the caller
+// exits; it is never waited for.
+bool SpawnDetached(const QString& program, const QString& folder) {
+  const QByteArray path = QFile::encodeName(program);
+  const QByteArray dir = QFile::encodeName(folder);
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  if (posix_spawnattr_init(&attributes) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return false;
+  }
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  int error = posix_spawn_file_actions_addchdir_np(&actions, dir.constData());
+  if (error == 0)
+    error = posix_spawnattr_setflags(&attributes,
+                                     POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  if (error == 0) error = posix_spawnattr_setsigdefault(&attributes, &all);
+  if (error == 0) error = posix_spawnattr_setsigmask(&attributes, &none);
+  if (error == 0) {
+    char* argv[] = {const_cast<char*>(path.constData()), nullptr};
+    pid_t pid = 0;
+    error = posix_spawn(&pid, path.constData(), &actions, &attributes, argv, environ);
+  }
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  return error == 0;
+}
+
+}  // namespace
+
 int UnregisterBundle(const QString& bundle) {
   Tell(Request{Request::kUnregister, bundle, QString(), {}, QString()});
   return 0;
@@ -68,7 +114,7 @@ bool OpenNewInstance(const QString& bundle) {
   Request request{Request::kOpenNewInstance, bundle, program, {}, QFileInfo(program).absolutePath()};
   Tell(request);
   if (program.isEmpty()) return false;
-  return QProcess::startDetached(request.program, request.arguments, request.working_directory);
+  return SpawnDetached(request.program, request.working_directory);
 }
 
 #endif

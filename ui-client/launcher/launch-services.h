@@ -2,7 +2,8 @@
 // (forget a bundle in the Launch Services database) and `/usr/bin/open -n -a` (open a new instance of
 // a bundle). On macOS the two calls run exactly those tools. Elsewhere there is no Launch Services
 // database, so unregistering succeeds without running anything, and opening starts the bundle's
-// user-interface executable (the path registry's user_corvane_ui_path) detached, in its own folder.
+// user-interface executable (the path registry's user_corvane_ui_path) detached, in its own folder
+// and session, without copying the caller's process.
 //
 // Every request is first shown to the observer, if one is set, so that tests can see what the layer
 // was asked to do. Call from any one thread at a time (the worker thread in the launcher).
@@ -35,7 +36,7 @@ void SetObserver(std::function<void(const Request&)> observer);
 int UnregisterBundle(const QString& bundle);
 
 // Opens a new instance of `bundle`, even when one already runs, without waiting for or tracking it.
-// True when the process was started.
+// True when the process was started: where the executable is run directly, its exec succeeded.
 bool OpenNewInstance(const QString& bundle);
 
 }  // namespace launch_services
