@@ -1,12 +1,13 @@
 // The libarchive calls the package extractor makes, loading the library the first time one of them is
 // called rather than when the program starts. Only an upgrade reads a package, and libarchive brings
-// seven compression and XML libraries with it: mapping and relocating them at every start cost about
-// 1 MB and 2 ms of a start with nothing to upgrade. The launcher executable is linked so that
+// six compression, ACL and XML libraries with it: mapping and relocating them at every start cost
+// about 1 MB and 2 ms of a start with nothing to upgrade. The launcher executable is linked so that
 // libarchive is needed only where no other definition of these functions exists (--as-needed), and
-// these definitions take the place of the library's own.
+// these definitions take the place of the library's own. A libarchive call added to the extractor
+// must be added here too, or the launcher names libarchive again (`readelf -d` shows it).
 //
 // Each function forwards to the library's function of the same name, looked up once. When the library
-// or a function cannot be loaded (logged once), the allocating functions return null, which the
+// or a function cannot be loaded (each logged once), the allocating functions return null, which the
 // extractor reports as a failed allocation, and the others return ARCHIVE_FATAL, null or 0.
 // Thread safety: any thread; loading and each look-up happen once (function-local statics).
 #include <archive.h>
@@ -19,11 +20,7 @@ namespace {
 
 const char kLog[] = "extractor_debug";
 
-#if defined(__APPLE__)
-const char kLibrary[] = "libarchive.13.dylib";
-#else
-const char kLibrary[] = "libarchive.so.13";
-#endif
+const char kLibrary[] = "libarchive.so.13";  // the library's name since libarchive 3.0
 
 void* Library() {
   static void* const handle = [] {
