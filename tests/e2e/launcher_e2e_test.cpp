@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "running_ui.h"
 #include "temp_dir.h"
 #include "whole_run.h"
 
@@ -237,14 +238,8 @@ TEST_F(LauncherRunTest, FailedExtractionPutsTheOldBundleBackByteForByte) {
 TEST_F(LauncherRunTest, SecondInstanceExitsAtOnceWhileTheFirstRuns) {
   InstallOld(119);
   // An interface that takes three seconds to go after SIGTERM holds the first launcher in its wait.
-  const pid_t sleeper = fork();
-  if (sleeper == 0) {
-    signal(SIGTERM, [](int) {
-      sleep(3);
-      _exit(0);
-    });
-    for (;;) pause();
-  }
+  // It runs from inside ~/.Corvane, as the interface does: the launcher stops no other program.
+  const pid_t sleeper = testsupport::StartRunningUi(home_ + "/.Corvane/Corvane.app/Contents/MacOS", "", 3000);
   ASSERT_GT(sleeper, 0);
   stale_pid_ = sleeper;
   // Reaped at once when it ends, so the launcher's probes never see a zombie.

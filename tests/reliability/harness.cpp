@@ -22,6 +22,7 @@
 #include <sstream>
 #include <thread>
 
+#include "running_ui.h"
 #include "temp_dir.h"
 #include "whole_run.h"
 
@@ -281,13 +282,17 @@ struct FakeUi::Reaper {
   std::thread thread;
 };
 
-FakeUi::FakeUi(const std::string& marker, int linger_ms) {
+FakeUi::FakeUi(const std::string& marker, int linger_ms, const std::string& run_from) {
   snprintf(fake_marker, sizeof(fake_marker), "%s", marker.c_str());
   fake_linger_ms = linger_ms;
-  pid_ = fork();
-  if (pid_ == 0) {
-    signal(SIGTERM, OnTerm);
-    for (;;) pause();
+  if (!run_from.empty()) {
+    pid_ = testsupport::StartRunningUi(run_from, marker, linger_ms);
+  } else {
+    pid_ = fork();
+    if (pid_ == 0) {
+      signal(SIGTERM, OnTerm);
+      for (;;) pause();
+    }
   }
   EXPECT_GT(pid_, 0) << "fork: " << strerror(errno);
   const pid_t pid = pid_;

@@ -89,11 +89,13 @@ bool WaitForInterfaceStarts(const std::string& tmpdir, const std::string& app, i
 bool OrdinaryAccount(long* uid, long* gid);
 
 // A stand-in for a running user interface: a child process that, on SIGTERM, creates `marker` and
-// ends `linger_ms` later. A thread reaps it at once when it ends, so it never lingers as a zombie
-// that would look alive to the launcher's probes.
+// ends `linger_ms` later. With `run_from` it runs from inside that folder, as the interface its
+// ui.pid names does (the launcher stops no other program); without, it is a plain fork of the test.
+// A thread reaps it at once when it ends, so it never lingers as a zombie that would look alive to
+// the launcher's probes.
 class FakeUi {
  public:
-  FakeUi(const std::string& marker, int linger_ms);
+  FakeUi(const std::string& marker, int linger_ms, const std::string& run_from = "");
   ~FakeUi();  // kills it if it still runs, and joins the reaper
   pid_t pid() const { return pid_; }
 

@@ -126,7 +126,7 @@ class KillUpgradeTest : public testsupport::TempDirTest {
     const std::string pid_folder = m.scenario == Scenario::kFirstWithSkyhold ? h->skyhold : h->corvane;
     pid_t pid = 0;
     if (m.running_ui) {
-      h->ui = std::make_unique<FakeUi>(h->marker, 700);
+      h->ui = std::make_unique<FakeUi>(h->marker, 700, pid_folder);
       pid = h->ui->pid();
     } else {
       pid = DeadPid();

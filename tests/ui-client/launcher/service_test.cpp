@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <algorithm>
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "mac/mac-service.h"
 #include "process-control.h"
 #include "progress.h"
+#include "running_ui.h"
 #include "strtable.h"
 #include "temp_dir.h"
 #include "test_package.h"
@@ -45,12 +47,19 @@ std::string Info(const std::string& build) {
 }
 
 // A child process that this test reaps as soon as it ends, so that a probe with signal 0 sees it
-// gone (an unreaped child would linger as a zombie).
+// gone (an unreaped child would linger as a zombie). With `run_from` it runs from inside that folder,
+// as the interface a ui.pid there names does; otherwise it is a plain fork of the test.
 class Child {
  public:
   enum Behaviour { kExitsTwoSecondsAfterTerm, kIgnoresTerm, kPlain };
 
-  explicit Child(Behaviour behaviour) {
+  explicit Child(Behaviour behaviour, const std::string& run_from = "") {
+    if (!run_from.empty()) {
+      pid_ = testsupport::StartRunningUi(run_from, "", behaviour == kExitsTwoSecondsAfterTerm ? 2000 : 0,
+                                         behaviour == kIgnoresTerm);
+      if (pid_ > 0) reaper_ = std::thread([this] { waitpid(pid_, &status_, 0); });
+      return;
+    }
     int ready[2];
     if (pipe(ready) != 0) return;
     pid_ = fork();
@@ -123,6 +132,7 @@ class ServiceTest : public testsupport::TempDirTest {
     launch_services::SetObserver([this](const launch_services::Request& r) { requests_.push_back(r); });
   }
   void TearDown() override {
+    SetSignalGate(nullptr);
     SetSignalObserver(nullptr);
     launch_services::SetObserver(nullptr);
     Logger::Destroy();
@@ -140,12 +150,16 @@ class ServiceTest : public testsupport::TempDirTest {
   std::string Log() const { return ReadFile(at("launcher.log")); }
   bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
 
+  // An interface that writes "<working folder> <session id> <pid>" next to its own folder.
+  static constexpr const char* kStartedUi =
+      "#!/bin/sh\necho \"$(pwd) $(cut -d' ' -f6 /proc/$$/stat) $$\" > ../started.new && mv ../started.new "
+      "../started\n";
   // The package of build `build`: a bundle with its INFO and interface executable (3 entries more
   // than the folders).
   void MakePackage(const std::string& build) {
     ASSERT_EQ("", testpackage::WriteArchive(
                       package(), {Dir("Contents/"), File("Contents/Resources/INFO", Info(build)),
-                                  File("Contents/MacOS/corvane-ui", "#!/bin/sh\npwd > ../started\n", 0755)}));
+                                  File("Contents/MacOS/corvane-ui", kStartedUi, 0755)}));
   }
   void ShipBuild(const std::string& build) { WriteFile(resources() + "/INFO", Info(build)); }
   // An installed private bundle of `build`, with or without its interface executable.
@@ -508,7 +522,7 @@ TEST_F(ServiceTest, StoppingAProcessThatIsAlreadyGone) {
 }
 
 TEST_F(ServiceTest, StoppingAProcessThatExitsAfterTerm) {
-  Child child(Child::kExitsTwoSecondsAfterTerm);
+  Child child(Child::kExitsTwoSecondsAfterTerm, corvane());
   WritePidFile(corvane(), "pid=" + std::to_string(child.pid()) + "\n");
   MacService service;
   service.StopService();
@@ -521,7 +535,7 @@ TEST_F(ServiceTest, StoppingAProcessThatExitsAfterTerm) {
 }
 
 TEST_F(ServiceTest, StoppingAProcessThatIgnoresTerm) {
-  Child child(Child::kIgnoresTerm);
+  Child child(Child::kIgnoresTerm, skyhold() + "/app");
   WritePidFile(skyhold(), "# the predecessor's interface\npid = " + std::to_string(child.pid()) + "\n");
   MacService service;
   service.StopServiceByPath(QString::fromStdString(skyhold()));
@@ -544,6 +558,12 @@ TEST_F(ServiceTest, BadPidFilesSignalNothing) {
                                           "pid=99999999999999\n",
                                           "pid=" + std::to_string(bystander.pid()) + " x\n",
                                           "pid=" + std::to_string(getpid()) + "\n"};
+  // Seen and stopped before it is sent: a broken check must not reach the account's processes.
+  std::vector<std::pair<pid_t, int>> attempts;
+  SetSignalGate([&attempts](pid_t pid, int sig) {
+    attempts.emplace_back(pid, sig);
+    return false;
+  });
   MacService service;
   service.StopService();  // no file at all
   EXPECT_TRUE(Logged("does not exist, no need to terminate"));
@@ -551,30 +571,77 @@ TEST_F(ServiceTest, BadPidFilesSignalNothing) {
     SCOPED_TRACE(content);
     WritePidFile(corvane(), content);
     service.StopService();
-    EXPECT_TRUE(signals_.empty());
+    EXPECT_TRUE(attempts.empty()) << attempts.front().first << " got signal " << attempts.front().second;
+    attempts.clear();
   }
   EXPECT_TRUE(Logged("Failed to read pid file '" + corvane() + "/ui.pid', not exist ?"));
   EXPECT_TRUE(bystander.Alive());
 }
 
-TEST_F(ServiceTest, ARecycledPidIsNotSignalled) {
-  Child bystander(Child::kPlain);
-  WritePidFile(corvane(), "pid=" + std::to_string(bystander.pid()) + "\n");
-  // The file was written a minute before the process with that number started.
-  struct timeval times[2];
-  gettimeofday(&times[0], nullptr);
-  times[0].tv_sec -= 60;
-  times[1] = times[0];
-  ASSERT_EQ(0, utimes((corvane() + "/ui.pid").c_str(), times));
-  MacService service;
-  service.StopService();
-  EXPECT_TRUE(signals_.empty());
-  EXPECT_TRUE(bystander.Alive());
-  EXPECT_TRUE(Logged("[NOTE]"));
-  EXPECT_TRUE(Logged("process " + std::to_string(bystander.pid()) + " started after pid file"));
+// The interface is known by where its program lies, whatever the clocks say: one running from inside
+// the folder is stopped even when its pid file looks an hour older than the process (a file server's
+// clock, a step of the wall clock); another program is never signalled, however the times fall.
+TEST_F(ServiceTest, OnlyAProcessRunningFromInsideTheFolderIsStopped) {
+  const struct {
+    bool inside;
+    int file_age_s;  // how long before now the pid file was last written
+  } cases[] = {{true, 3600}, {true, 0}, {false, 0}, {false, -3600}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.inside) + " " + std::to_string(c.file_age_s));
+    signals_.clear();
+    Child child(Child::kPlain, c.inside ? app() + "/Contents/MacOS" : std::string());
+    WritePidFile(corvane(), "pid=" + std::to_string(child.pid()) + "\n");
+    struct timeval times[2];
+    gettimeofday(&times[0], nullptr);
+    times[0].tv_sec -= c.file_age_s;
+    times[1] = times[0];
+    ASSERT_EQ(0, utimes((corvane() + "/ui.pid").c_str(), times));
+    MacService service;
+    service.StopService();
+    EXPECT_EQ(c.inside ? 1 : 0, Count(SIGTERM));
+    EXPECT_EQ(c.inside, !child.Alive());
+    if (!c.inside) {
+      EXPECT_TRUE(Logged("process " + std::to_string(child.pid()) + " runs '"));
+      EXPECT_TRUE(Logged("not a program inside '" + corvane() + "', not signalling it"));
+    }
+  }
 }
 
-TEST_F(ServiceTest, StartTimeOfAProcess) {
+// Where the system cannot tell the program, the clocks decide with minutes of slack.
+TEST_F(ServiceTest, WhoIsTheInterface) {
+  const long long kMinute = 60LL * 1000000000LL, written = 1000 * kMinute;
+  const std::vector<std::string> folders = {"/home/u/.Corvane", "/Users/u/.Corvane/"};
+  const struct {
+    bool executable_known;
+    std::string executable;
+    bool start_known;
+    long long started;
+    bool interface;
+  } cases[] = {
+      {true, "/home/u/.Corvane/Corvane.app/Contents/MacOS/corvane-ui", true, written + 60 * kMinute, true},
+      {true, "/Users/u/.Corvane/Corvane.app_tmp/Contents/MacOS/corvane-ui", false, 0, true},
+      {true, "/usr/bin/vim", true, written - kMinute, false},
+      {true, "/home/u/.Corvane2/corvane-ui", true, written, false},
+      {true, "/home/u/.Corvane", true, written, false},
+      {false, "", true, written + 9 * kMinute, true},
+      {false, "", true, written - 60 * kMinute, true},
+      {false, "", true, written + 11 * kMinute, false},
+      {false, "", false, 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.executable + " " + std::to_string(c.started - written));
+    PidFileProcess p;
+    p.folders = folders;
+    p.executable_known = c.executable_known;
+    p.executable = c.executable;
+    p.start_known = c.start_known;
+    p.started_ns = c.started;
+    p.written_ns = written;
+    EXPECT_EQ(c.interface, IsInterfaceProcess(p));
+  }
+}
+
+TEST_F(ServiceTest, StartTimeAndProgramOfAProcess) {
   struct timespec before, started, after;
   clock_gettime(CLOCK_REALTIME, &before);
   Child child(Child::kPlain);
@@ -584,6 +651,24 @@ TEST_F(ServiceTest, StartTimeOfAProcess) {
   EXPECT_LE(started.tv_sec, after.tv_sec + 1);
   EXPECT_EQ(-1, GetProcessStartTime(0, &started));
   EXPECT_EQ(EINVAL, errno);
+
+  std::string program;
+  ASSERT_EQ(0, GetProcessExecutablePath(child.pid(), &program));
+  char self[4096] = {};
+  ASSERT_GT(readlink("/proc/self/exe", self, sizeof(self) - 1), 0);
+  EXPECT_EQ(self, program);
+  // A program removed since it started still tells where it ran from.
+  Child inside(Child::kPlain, corvane());
+  ASSERT_EQ(0, GetProcessExecutablePath(inside.pid(), &program));
+  EXPECT_EQ(corvane() + "/.running-ui-", program.substr(0, program.rfind('-') + 1));
+  EXPECT_FALSE(Exists(program));
+  EXPECT_EQ(-1, GetProcessExecutablePath(0, &program));
+  EXPECT_EQ(EINVAL, errno);
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_EQ(gone, waitpid(gone, nullptr, 0));
+  EXPECT_EQ(-1, GetProcessExecutablePath(gone, &program));
+  EXPECT_EQ(ESRCH, errno);
 }
 
 TEST_F(ServiceTest, LaunchStartsTheInterfaceInItsOwnFolder) {
@@ -602,11 +687,21 @@ TEST_F(ServiceTest, LaunchStartsTheInterfaceInItsOwnFolder) {
   EXPECT_EQ(launch_services::Request::kOpenNewInstance, requests_[1].kind);
   EXPECT_EQ(QString::fromStdString(ui()), requests_[1].program);
   EXPECT_EQ(QString::fromStdString(app() + "/Contents/MacOS"), requests_[1].working_directory);
-  // The started interface writes its working folder next to its own.
+  // The started interface runs in its own folder and leads a session of its own.
   const std::string started = app() + "/Contents/started";
   for (int i = 0; i < 500 && !Exists(started); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(app() + "/Contents/MacOS\n", ReadFile(started));
+  std::istringstream line(ReadFile(started));
+  std::string folder;
+  pid_t session = 0, pid = -1;
+  line >> folder >> session >> pid;
+  EXPECT_EQ(app() + "/Contents/MacOS", folder);
+  EXPECT_EQ(pid, session);
+  EXPECT_NE(getsid(0), session);
+
+  // An interface that cannot be executed is reported as not started.
+  ASSERT_EQ(0, chmod(ui().c_str(), 0644));
+  EXPECT_EQ(-1, service.LaunchPerUserBin());
 }
 
 TEST_F(ServiceTest, CopyPath) {

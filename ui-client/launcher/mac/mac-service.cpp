@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,9 +23,6 @@ namespace {
 
 constexpr const char* kLog = "service_debug";
 constexpr int kStopProbes = 15;
-// A process start time and a file time come from different clocks and resolutions; a process that
-// started up to this long after the pid file was written may still be the one that wrote it.
-constexpr long long kClockSlackNs = 2000000000LL;
 
 QString RegistryPath(const char* key) {
   return UIPathManager::getInstance()->getPath(QString::fromLatin1(key));
@@ -46,15 +44,119 @@ long long Nanoseconds(const struct timespec& t) {
   return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
-// True when process `pid` is known to have started after `written` (plus the slack): then it is not
-// the process that wrote the pid file. False when it started earlier or its start is unknown.
-bool StartedAfter(pid_t pid, long long written_ns) {
+// A ui.pid file that names a process: where it is, the number, and when it was last written.
+struct PidFile {
+  ustring path;
+  std::string folder;
+  pid_t pid = 0;
+  long long written_ns = 0;
+};
+
+// Reads `folder`/ui.pid. False, with the line that says why, when it is missing, unreadable or names
+// no process: 0 or a negative number would address whole process groups, the launcher's own included.
+bool ReadPidFile(const QString& folder, PidFile* file) {
+  file->folder = folder.toUtf8().toStdString();
+  file->path = Utf8(folder + "/ui.pid");
+  const char* path = file->path.c_str();
+  if (!IsFileExist(file->path, false)) {
+    LOG_DEBUG(kLog, "pid file '%s' does not exist, no need to terminate", path);
+    return false;
+  }
+  struct stat st;
+  Config config;
+  if (config.read(path) < 0 || stat(path, &st) != 0) {
+    LOG_NOTE(kLog, "Failed to read pid file '%s', not exist ?", path);
+    return false;
+  }
+#ifdef __APPLE__
+  file->written_ns = Nanoseconds(st.st_mtimespec);
+#else
+  file->written_ns = Nanoseconds(st.st_mtim);
+#endif
+  auto it = config.entries.find("pid");
+  const std::string text = it == config.entries.end() ? std::string() : it->second;
+  const long value = atol(text.c_str());
+  if (value < 1 || value > INT_MAX) {
+    LOG_NOTE(kLog, "Failed to read pid file '%s', not exist ?", path);
+    LOG_DEBUG(kLog, "pid file '%s' names no process ('%s')", path, text.c_str());
+    return false;
+  }
+  file->pid = static_cast<pid_t>(value);
+  return true;
+}
+
+// What the system tells of the process `file` names, for IsInterfaceProcess.
+PidFileProcess Describe(const PidFile& file) {
+  PidFileProcess p;
+  p.folders.push_back(file.folder);
+  char resolved[PATH_MAX];
+  if (realpath(file.folder.c_str(), resolved) != nullptr) p.folders.emplace_back(resolved);
+  p.executable_known = GetProcessExecutablePath(file.pid, &p.executable) == 0;
   struct timespec started;
-  if (GetProcessStartTime(pid, &started) != 0) return false;
-  return Nanoseconds(started) > written_ns + kClockSlackNs;
+  p.start_known = GetProcessStartTime(file.pid, &started) == 0;
+  if (p.start_known) p.started_ns = Nanoseconds(started);
+  p.written_ns = file.written_ns;
+  return p;
+}
+
+// True when the process `file` names is the interface to stop; otherwise says why not.
+bool IsInterfaceToStop(const PidFile& file) {
+  const char* path = file.path.c_str();
+  if (file.pid == getpid()) {
+    LOG_NOTE(kLog, "pid file '%s' names this launcher (%d), not signalling it", path, file.pid);
+    return false;
+  }
+  const PidFileProcess p = Describe(file);
+  if (IsInterfaceProcess(p)) return true;
+  if (p.executable_known) {
+    LOG_NOTE(kLog, "process %d runs '%s', not a program inside '%s', not signalling it", file.pid,
+             p.executable.c_str(), file.folder.c_str());
+  } else {
+    LOG_NOTE(kLog, "process %d started after pid file '%s' was written, not signalling it", file.pid, path);
+  }
+  return false;
+}
+
+// SIGTERM, then up to kStopProbes probes a second apart. True when the process is gone (or was
+// already), false when it still runs after the last probe.
+bool TerminateAndWait(pid_t pid) {
+  if (SignalProcess(pid, SIGTERM) != 0) {
+    int err = errno;
+    if (err == ESRCH) return true;
+    LOG_ERROR(kLog, "kill: %s (%d)", strerror(err), err);
+  }
+  for (int probe = 0; probe < kStopProbes; ++probe) {
+    if (SignalProcess(pid, 0) != 0 && errno == ESRCH) return true;
+    sleep(1);
+  }
+  return false;
+}
+
+bool HasPrefixFolder(const std::string& path, const std::string& folder) {
+  std::string prefix = folder;
+  while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+  if (prefix.empty() || path.size() <= prefix.size() + 1) return false;
+#ifdef __APPLE__
+  // The usual Mac volume ignores case: a path may come back spelled otherwise than it was asked.
+  if (strncasecmp(path.c_str(), prefix.c_str(), prefix.size()) != 0) return false;
+#else
+  if (path.compare(0, prefix.size(), prefix) != 0) return false;
+#endif
+  return prefix == "/" || path[prefix.size()] == '/';
 }
 
 }  // namespace
+
+bool IsInterfaceProcess(const PidFileProcess& p) {
+  if (p.executable_known) {
+    for (const std::string& folder : p.folders) {
+      if (HasPrefixFolder(p.executable, folder)) return true;
+    }
+    return false;
+  }
+  if (!p.start_known) return true;
+  return p.started_ns <= p.written_ns + kPidFileClockSlackNs;
+}
 
 MacService::MacService() {
   timeout = 10000;
@@ -78,14 +180,21 @@ bool MacService::IsNeedUpgrade() {
   LOG_DEBUG(kLog, "source version = %d, target version = %d", source, target);
   if (target > source || !PerUserBinPathExist()) return true;
   // A backup name still taken means an upgrade was cut short: the bundle may be half-extracted even
-  // though its INFO and its interface executable are already new, so extract afresh.
+  // though its INFO and its interface executable are already new, so extract afresh. Never with an
+  // older package, though: that would replace a newer private copy. Copies set aside for removal
+  // (<app>_trash.*) are no backups and do not count.
   if (!app_path.empty()) {
     for (int n = 0; n < kAppBackupSlots; ++n) {
       const ustring backup = GetAppBackupDir(app_path, n);
-      if (IsFileExist(backup, false)) {
-        LOG_WARNING(kLog, "backup '%s' left by an unfinished upgrade, upgrading again", backup.c_str());
-        return true;
+      if (!IsFileExist(backup, false)) continue;
+      if (target < source) {
+        LOG_WARNING(kLog,
+                    "backup '%s' left by an unfinished upgrade, but build %d is older than %d: not upgrading",
+                    backup.c_str(), target, source);
+        return false;
       }
+      LOG_WARNING(kLog, "backup '%s' left by an unfinished upgrade, upgrading again", backup.c_str());
+      return true;
     }
   }
   return false;
@@ -114,60 +223,12 @@ void MacService::StopService() {
 }
 
 void MacService::StopServiceByPath(const QString& folder) {
-  const ustring pid_file = Utf8(folder + "/ui.pid");
-  if (!IsFileExist(pid_file, false)) {
-    LOG_DEBUG(kLog, "pid file '%s' does not exist, no need to terminate", pid_file.c_str());
-    return;
-  }
-  struct stat st;
-  Config config;
-  if (config.read(pid_file.c_str()) < 0 || stat(pid_file.c_str(), &st) != 0) {
-    LOG_NOTE(kLog, "Failed to read pid file '%s', not exist ?", pid_file.c_str());
-    return;
-  }
-#ifdef __APPLE__
-  const long long written_ns = Nanoseconds(st.st_mtimespec);
-#else
-  const long long written_ns = Nanoseconds(st.st_mtim);
-#endif
-
-  // 0 or a negative number would address whole process groups, the launcher's own included.
-  auto it = config.entries.find("pid");
-  const std::string text = it == config.entries.end() ? std::string() : it->second;
-  const long value = atol(text.c_str());
-  if (value < 1 || value > INT_MAX) {
-    LOG_NOTE(kLog, "Failed to read pid file '%s', not exist ?", pid_file.c_str());
-    LOG_DEBUG(kLog, "pid file '%s' names no process ('%s')", pid_file.c_str(), text.c_str());
-    return;
-  }
-  const pid_t pid = static_cast<pid_t>(value);
-  if (pid == getpid()) {
-    LOG_NOTE(kLog, "pid file '%s' names this launcher (%d), not signalling it", pid_file.c_str(), pid);
-    return;
-  }
-  // A stale file whose number now belongs to another program of the user.
-  if (StartedAfter(pid, written_ns)) {
-    LOG_NOTE(kLog, "process %d started after pid file '%s' was written, not signalling it", pid,
-             pid_file.c_str());
-    return;
-  }
-
-  if (SignalProcess(pid, SIGTERM) != 0) {
-    int err = errno;
-    if (err == ESRCH) return;
-    LOG_ERROR(kLog, "kill: %s (%d)", strerror(err), err);
-  }
-  for (int probe = 0; probe < kStopProbes; ++probe) {
-    if (SignalProcess(pid, 0) != 0 && errno == ESRCH) return;
-    sleep(1);
-  }
+  PidFile file;
+  if (!ReadPidFile(folder, &file) || !IsInterfaceToStop(file)) return;
+  if (TerminateAndWait(file.pid)) return;
   // The number may have been taken by a new process while we waited.
-  if (StartedAfter(pid, written_ns)) {
-    LOG_NOTE(kLog, "process %d started after pid file '%s' was written, not signalling it", pid,
-             pid_file.c_str());
-    return;
-  }
-  SignalProcess(pid, SIGKILL);
+  if (!IsInterfaceToStop(file)) return;
+  SignalProcess(file.pid, SIGKILL);
 }
 
 bool MacService::PerUserBinPathExist() {

@@ -6,6 +6,8 @@
 #define CORVANE_UI_CLIENT_LAUNCHER_MAC_MAC_SERVICE_H_
 
 #include <QString>
+#include <string>
+#include <vector>
 
 #include "cloud-service.h"
 
@@ -26,13 +28,15 @@ class MacService : public Service {
   void PreUpgrade() override;
   // True when the shipped build is newer than the private one, when the per-user interface executable
   // is missing, or when a backup name (<app>_tmp ... <app>_tmp9) shows that an earlier upgrade did not
-  // finish. Builds that are empty or not numbers count as 0.
+  // finish and the shipped build is at least the private one (a leftover name never brings an older
+  // build back). Copies set aside for removal do not count. Builds that are empty or not numbers
+  // count as 0.
   bool IsNeedUpgrade() override;
 
   // Stops the process named by `folder`/ui.pid: SIGTERM, up to 15 one-second probes, then SIGKILL.
   // Nothing is signalled when the file is missing, unreadable or names no pid above 0, when the pid
-  // is this launcher's, or when the process started after the file was last written (more than two
-  // seconds later): it cannot be the interface that wrote the file.
+  // is this launcher's, or when the process is not the interface (IsInterfaceProcess), checked
+  // again before SIGKILL in case the number was taken by a new process meanwhile.
   void StopServiceByPath(const QString& folder);
   // True when the per-user interface executable exists (executable or not).
   bool PerUserBinPathExist();
@@ -40,5 +44,26 @@ class MacService : public Service {
   // a new instance of it. 0, or -1 when it could not be started.
   int LaunchPerUserBin();
 };
+
+// What the system tells of the process a ui.pid file names.
+struct PidFileProcess {
+  std::vector<std::string> folders;  // the pid file's folder: as named, and with links resolved
+  bool executable_known = false;
+  std::string executable;  // the path of the program it runs, when known
+  bool start_known = false;
+  long long started_ns = 0;  // when it started, by this machine's clock
+  long long written_ns = 0;  // when the pid file was last written, by the file system's clock
+};
+
+// A pid file written on a network home folder carries the server's clock, and the wall clock may
+// step: a process that started up to this long after its pid file was written may have written it.
+constexpr long long kPidFileClockSlackNs = 10LL * 60 * 1000000000LL;
+
+// True when the process is the interface that wrote the pid file, which runs from inside the file's
+// folder: judged by its executable's path where the system tells it (another program, wherever
+// and whenever it started, is not the interface), else by the clocks, allowing for
+// kPidFileClockSlackNs of difference. With neither known, true: the stop must never leave the real
+// interface running while its bundle is replaced.
+bool IsInterfaceProcess(const PidFileProcess& process);
 
 #endif  // CORVANE_UI_CLIENT_LAUNCHER_MAC_MAC_SERVICE_H_
