@@ -36,7 +36,9 @@ void SetObserver(std::function<void(const Request&)> observer);
 int UnregisterBundle(const QString& bundle);
 
 // Opens a new instance of `bundle`, even when one already runs, without waiting for or tracking it.
-// True when the process was started: where the executable is run directly, its exec succeeded.
+// True when the process was started: where the executable is run directly, its exec succeeded. It is
+// then the caller's child and never waited for: once it ends, it stays a zombie until the caller exits
+// (the launcher exits right after starting it).
 bool OpenNewInstance(const QString& bundle);
 
 }  // namespace launch_services
