@@ -161,12 +161,21 @@ class ServiceTest : public testsupport::TempDirTest {
                       package(), {Dir("Contents/"), File("Contents/Resources/INFO", Info(build)),
                                   File("Contents/MacOS/corvane-ui", kStartedUi, 0755)}));
   }
-  void ShipBuild(const std::string& build) { WriteFile(resources() + "/INFO", Info(build)); }
+  void ShipBuild(const std::string& build) { WriteInfo(resources() + "/INFO", build); }
+  // The toolkit keeps INI files it has read and reads one again only when its size or time changed:
+  // every INFO a test writes gets a time of its own, so a rewrite within the same millisecond with a
+  // build of the same length is not mistaken for the file read before.
+  void WriteInfo(const std::string& path, const std::string& build) {
+    static long stamp = 1000000000;
+    WriteFile(path, Info(build));
+    const struct timeval times[2] = {{++stamp, 0}, {stamp, 0}};
+    ASSERT_EQ(0, utimes(path.c_str(), times));
+  }
   // An installed private bundle of `build`, with or without its interface executable.
   void Install(const std::string& build, bool with_ui = true) {
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(app() + "/Contents/Resources")));
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(app() + "/Contents/MacOS")));
-    WriteFile(app() + "/Contents/Resources/INFO", Info(build));
+    WriteInfo(app() + "/Contents/Resources/INFO", build);
     WriteFile(app() + "/old-marker", "old " + build);
     if (with_ui) WriteFile(ui(), "#!/bin/sh\n");
   }

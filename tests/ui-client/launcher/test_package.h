@@ -5,6 +5,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <locale.h>
 #include <stdio.h>
 
 #include <string>
@@ -57,9 +58,30 @@ inline void ClearZipUtf8Flags(std::string* bytes) {
   }
 }
 
-// Writes `entries`, in order, to a new archive at `path`. An empty string on success, else why not.
+// The calling thread under a UTF-8 character type while it lives: libarchive's writer converts names
+// from the locale, so under a plain "C" one (a test run with no locale at all) it would write other
+// bytes than the package a test asks for.
+class Utf8Names {
+ public:
+  Utf8Names() : utf8_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0))) {
+    if (utf8_ != static_cast<locale_t>(0)) previous_ = uselocale(utf8_);
+  }
+  ~Utf8Names() {
+    if (utf8_ == static_cast<locale_t>(0)) return;
+    uselocale(previous_);
+    freelocale(utf8_);
+  }
+
+ private:
+  locale_t utf8_;
+  locale_t previous_ = static_cast<locale_t>(0);
+};
+
+// Writes `entries`, in order, to a new archive at `path`, their names as the UTF-8 bytes given. An
+// empty string on success, else why not.
 inline std::string WriteArchive(const std::string& path, const std::vector<Entry>& entries,
                                 Format format = Format::kTarGz) {
+  Utf8Names utf8;
   archive* a = archive_write_new();
   if (format == Format::kTarGz || format == Format::kTar) {
     if (format == Format::kTarGz) archive_write_add_filter_gzip(a);
