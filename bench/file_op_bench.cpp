@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -112,47 +113,57 @@ int RunRmRf(const std::string& path) {
   return RunTool({"rm", "-rf", path.c_str()});
 }
 
-// Each iteration removes two fresh copies of the tree, one with FSRemove and one with rm -rf, in
-// alternating order, so that load from elsewhere on the machine and the disk's state weigh on both
-// alike. The reported time is FSRemove's; rm_ms is rm's and ratio the quotient of the two totals.
-void BM_FSRemove_vs_RmRf_BundleTree(benchmark::State& state) {
+// Runs `ours` and `theirs` on two fresh copies of the tree (at `ours_copy` and `theirs_copy`) each
+// iteration, in alternating order, so that load from elsewhere on the machine and the disk's state
+// weigh on both alike; `after` runs outside the timing. The reported time is ours; the counter
+// `theirs_counter` is theirs in milliseconds and `ratio` the quotient of the two totals.
+void TimePaired(benchmark::State& state, const std::string& ours_copy, const std::string& theirs_copy,
+                const std::function<int()>& ours, const std::function<int()>& theirs,
+                const std::function<void()>& after, const char* theirs_counter) {
   using Clock = std::chrono::steady_clock;
   const Bundle& bundle = TheBundle();
-  const std::string ours = (bundle.base / "work-fsremove").string();
-  const std::string theirs = (bundle.base / "work-rm").string();
   double ours_total = 0, theirs_total = 0;
   bool ours_first = true;
   for (auto _ : state) {
-    CopyTree(bundle.original, ours);
-    CopyTree(bundle.original, theirs);
+    CopyTree(bundle.original, ours_copy);
+    CopyTree(bundle.original, theirs_copy);
     sync();
     double ours_seconds = 0, theirs_seconds = 0;
     for (int turn = 0; turn < 2; ++turn) {
       const bool run_ours = (turn == 0) == ours_first;
       const Clock::time_point start = Clock::now();
-      int result = run_ours ? FSRemove(ours, false) : RunRmRf(theirs);
+      const int result = run_ours ? ours() : theirs();
       const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-      if (result != 0) state.SkipWithError("removal failed");
+      if (result != 0) state.SkipWithError("the operation failed");
       (run_ours ? ours_seconds : theirs_seconds) = seconds;
     }
     ours_first = !ours_first;
     ours_total += ours_seconds;
     theirs_total += theirs_seconds;
     state.SetIterationTime(ours_seconds);
+    after();
   }
-  state.counters["rm_ms"] = 1000 * theirs_total / static_cast<double>(state.iterations());
+  state.counters[theirs_counter] = 1000 * theirs_total / static_cast<double>(state.iterations());
   state.counters["ratio"] = ours_total / theirs_total;
+}
+
+// FSRemove against rm -rf, each removing a fresh copy of the tree.
+void BM_FSRemove_vs_RmRf_BundleTree(benchmark::State& state) {
+  const Bundle& bundle = TheBundle();
+  const std::string ours = (bundle.base / "work-fsremove").string();
+  const std::string theirs = (bundle.base / "work-rm").string();
+  TimePaired(
+      state, ours, theirs, [&] { return FSRemove(ours, false); }, [&] { return RunRmRf(theirs); }, [] {},
+      "rm_ms");
   state.counters["files"] = static_cast<double>(bundle.files.size());
   state.counters["MB"] = static_cast<double>(bundle.bytes) / 1e6;
 }
 BENCHMARK(BM_FSRemove_vs_RmRf_BundleTree)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
 
-// Each iteration moves two fresh copies of the tree to a tmpfs, one with FSRename and one with
-// coreutils `mv`, in alternating order, as above; the moved copies are removed outside the timing.
-// fsync, which FSRename's copy calls for every file and mv does not, costs nothing on a tmpfs: the
-// figure is the walk itself.
+// FSRename against coreutils `mv`, each moving a fresh copy of the tree to a tmpfs; the moved copies
+// are removed outside the timing. fsync, which FSRename's copy calls for every file and mv does not,
+// costs nothing on a tmpfs: the figure is the walk itself.
 void BM_FSRename_vs_Mv_AcrossVolumes(benchmark::State& state) {
-  using Clock = std::chrono::steady_clock;
   const Bundle& bundle = TheBundle();
   const std::string volume = (bundle.base / "other-volume").string();
   fs::create_directory(volume);
@@ -163,32 +174,17 @@ void BM_FSRename_vs_Mv_AcrossVolumes(benchmark::State& state) {
   const std::string ours = (bundle.base / "move-fsrename").string();
   const std::string theirs = (bundle.base / "move-mv").string();
   const std::string ours_moved = volume + "/ours", theirs_moved = volume + "/theirs";
-  double ours_total = 0, theirs_total = 0;
-  bool ours_first = true;
-  for (auto _ : state) {
-    CopyTree(bundle.original, ours);
-    CopyTree(bundle.original, theirs);
-    sync();
-    double ours_seconds = 0, theirs_seconds = 0;
-    for (int turn = 0; turn < 2; ++turn) {
-      const bool run_ours = (turn == 0) == ours_first;
-      const Clock::time_point start = Clock::now();
-      int result = run_ours ? FSRename(ours, ours_moved, false)
-                            : RunTool({"mv", theirs.c_str(), theirs_moved.c_str()});
-      const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-      if (result != 0) state.SkipWithError("move failed");
-      (run_ours ? ours_seconds : theirs_seconds) = seconds;
-    }
-    ours_first = !ours_first;
-    ours_total += ours_seconds;
-    theirs_total += theirs_seconds;
-    state.SetIterationTime(ours_seconds);
-    RunRmRf(ours_moved);
-    RunRmRf(theirs_moved);
-  }
+  TimePaired(
+      state, ours, theirs, [&] { return FSRename(ours, ours_moved, false); },
+      [&] {
+        return RunTool({"mv", theirs.c_str(), theirs_moved.c_str()});
+      },
+      [&] {
+        RunRmRf(ours_moved);
+        RunRmRf(theirs_moved);
+      },
+      "mv_ms");
   umount2(volume.c_str(), MNT_DETACH);
-  state.counters["mv_ms"] = 1000 * theirs_total / static_cast<double>(state.iterations());
-  state.counters["ratio"] = ours_total / theirs_total;
 }
 BENCHMARK(BM_FSRename_vs_Mv_AcrossVolumes)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
 
