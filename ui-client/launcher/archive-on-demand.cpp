@@ -6,7 +6,7 @@
 // these definitions take the place of the library's own. A libarchive call added to the extractor
 // must be added here too, or the launcher names libarchive again (`readelf -d` shows it).
 //
-// Each function forwards to the library's function of the same name, looked up once. When the library
+// Each function forwards to the library's function of the same name, looked up once (Find). When the library
 // or a function cannot be loaded (each logged once), the allocating functions return null, which the
 // extractor reports as a failed allocation, and the others return ARCHIVE_FATAL, null or 0.
 // Thread safety: any thread; loading and each look-up happen once (function-local statics).
@@ -44,58 +44,138 @@ void* Resolve(const char* name) {
   return function;
 }
 
+// The library's own function `name`, of the type of the first argument (the definition below of the
+// same name, passed only for its type), or null (logged) when it cannot be found. Each definition
+// below keeps the answer in a static of its own, so the look-up happens once per function.
+template <typename Result, typename... Params>
+auto Find(Result (*)(Params...), const char* name) -> Result (*)(Params...) {
+  return reinterpret_cast<Result (*)(Params...)>(Resolve(name));
+}
+
 }  // namespace
 
-// Defines `name` with the header's parameter list `params` and return type `result`, calling the
-// library's function with `args`, or returning `failure` when it is not available.
-#define CORVANE_FORWARD(result, name, params, args, failure)                     \
-  result name params {                                                           \
-    using Function = result(*) params;                                           \
-    static const Function function = reinterpret_cast<Function>(Resolve(#name)); \
-    if (function == nullptr) return failure;                                     \
-    return function args;                                                        \
-  }
-
-// The same for a function that returns nothing.
-#define CORVANE_FORWARD_VOID(name, params, args)                                 \
-  void name params {                                                             \
-    using Function = void(*) params;                                             \
-    static const Function function = reinterpret_cast<Function>(Resolve(#name)); \
-    if (function != nullptr) function args;                                      \
-  }
-
+// Each forwards to the library's function of the same name, or returns the failure the extractor
+// already handles when that function is not available.
 extern "C" {
 
-CORVANE_FORWARD(archive*, archive_read_new, (void), (), nullptr)
-CORVANE_FORWARD(archive*, archive_write_disk_new, (void), (), nullptr)
-CORVANE_FORWARD(int, archive_read_support_filter_all, (archive * a), (a), ARCHIVE_FATAL)
-CORVANE_FORWARD(int, archive_read_support_format_all, (archive * a), (a), ARCHIVE_FATAL)
-CORVANE_FORWARD(int, archive_read_open_filename, (archive * a, const char* file, size_t block),
-                (a, file, block), ARCHIVE_FATAL)
-CORVANE_FORWARD(int, archive_read_next_header, (archive * a, archive_entry** entry), (a, entry),
-                ARCHIVE_FATAL)
-CORVANE_FORWARD(int, archive_read_data_block,
-                (archive * a, const void** buffer, size_t* size, la_int64_t* offset),
-                (a, buffer, size, offset), ARCHIVE_FATAL)
-CORVANE_FORWARD(int, archive_read_data_skip, (archive * a), (a), ARCHIVE_FATAL)
-CORVANE_FORWARD(int, archive_read_extract2, (archive * a, archive_entry* entry, archive* dest),
-                (a, entry, dest), ARCHIVE_FATAL)
-CORVANE_FORWARD(int, archive_read_close, (archive * a), (a), ARCHIVE_FATAL)
-CORVANE_FORWARD(int, archive_read_free, (archive * a), (a), ARCHIVE_FATAL)
-CORVANE_FORWARD(int, archive_write_disk_set_options, (archive * a, int flags), (a, flags), ARCHIVE_FATAL)
-CORVANE_FORWARD(la_ssize_t, archive_write_data_block,
-                (archive * a, const void* buffer, size_t size, la_int64_t offset), (a, buffer, size, offset),
-                ARCHIVE_FATAL)
-CORVANE_FORWARD(int, archive_write_finish_entry, (archive * a), (a), ARCHIVE_FATAL)
-CORVANE_FORWARD(int, archive_write_free, (archive * a), (a), ARCHIVE_FATAL)
-CORVANE_FORWARD(int, archive_errno, (archive * a), (a), 0)
-CORVANE_FORWARD(const char*, archive_error_string, (archive * a), (a), nullptr)
-CORVANE_FORWARD(__LA_MODE_T, archive_entry_filetype, (archive_entry * e), (e), 0)
-CORVANE_FORWARD(__LA_MODE_T, archive_entry_perm, (archive_entry * e), (e), 0)
-CORVANE_FORWARD(const char*, archive_entry_pathname, (archive_entry * e), (e), nullptr)
-CORVANE_FORWARD(const char*, archive_entry_hardlink, (archive_entry * e), (e), nullptr)
-CORVANE_FORWARD_VOID(archive_entry_set_pathname, (archive_entry * e, const char* name), (e, name))
-CORVANE_FORWARD_VOID(archive_entry_set_hardlink, (archive_entry * e, const char* name), (e, name))
-CORVANE_FORWARD_VOID(archive_entry_set_perm, (archive_entry * e, __LA_MODE_T mode), (e, mode))
+archive* archive_read_new(void) {
+  static const auto library = Find(archive_read_new, "archive_read_new");
+  return library != nullptr ? library() : nullptr;
+}
+
+archive* archive_write_disk_new(void) {
+  static const auto library = Find(archive_write_disk_new, "archive_write_disk_new");
+  return library != nullptr ? library() : nullptr;
+}
+
+int archive_read_support_filter_all(archive* a) {
+  static const auto library = Find(archive_read_support_filter_all, "archive_read_support_filter_all");
+  return library != nullptr ? library(a) : ARCHIVE_FATAL;
+}
+
+int archive_read_support_format_all(archive* a) {
+  static const auto library = Find(archive_read_support_format_all, "archive_read_support_format_all");
+  return library != nullptr ? library(a) : ARCHIVE_FATAL;
+}
+
+int archive_read_open_filename(archive* a, const char* file, size_t block) {
+  static const auto library = Find(archive_read_open_filename, "archive_read_open_filename");
+  return library != nullptr ? library(a, file, block) : ARCHIVE_FATAL;
+}
+
+int archive_read_next_header(archive* a, archive_entry** entry) {
+  static const auto library = Find(archive_read_next_header, "archive_read_next_header");
+  return library != nullptr ? library(a, entry) : ARCHIVE_FATAL;
+}
+
+int archive_read_data_block(archive* a, const void** buffer, size_t* size, la_int64_t* offset) {
+  static const auto library = Find(archive_read_data_block, "archive_read_data_block");
+  return library != nullptr ? library(a, buffer, size, offset) : ARCHIVE_FATAL;
+}
+
+int archive_read_data_skip(archive* a) {
+  static const auto library = Find(archive_read_data_skip, "archive_read_data_skip");
+  return library != nullptr ? library(a) : ARCHIVE_FATAL;
+}
+
+int archive_read_extract2(archive* a, archive_entry* entry, archive* dest) {
+  static const auto library = Find(archive_read_extract2, "archive_read_extract2");
+  return library != nullptr ? library(a, entry, dest) : ARCHIVE_FATAL;
+}
+
+int archive_read_close(archive* a) {
+  static const auto library = Find(archive_read_close, "archive_read_close");
+  return library != nullptr ? library(a) : ARCHIVE_FATAL;
+}
+
+int archive_read_free(archive* a) {
+  static const auto library = Find(archive_read_free, "archive_read_free");
+  return library != nullptr ? library(a) : ARCHIVE_FATAL;
+}
+
+int archive_write_disk_set_options(archive* a, int flags) {
+  static const auto library = Find(archive_write_disk_set_options, "archive_write_disk_set_options");
+  return library != nullptr ? library(a, flags) : ARCHIVE_FATAL;
+}
+
+la_ssize_t archive_write_data_block(archive* a, const void* buffer, size_t size, la_int64_t offset) {
+  static const auto library = Find(archive_write_data_block, "archive_write_data_block");
+  return library != nullptr ? library(a, buffer, size, offset) : ARCHIVE_FATAL;
+}
+
+int archive_write_finish_entry(archive* a) {
+  static const auto library = Find(archive_write_finish_entry, "archive_write_finish_entry");
+  return library != nullptr ? library(a) : ARCHIVE_FATAL;
+}
+
+int archive_write_free(archive* a) {
+  static const auto library = Find(archive_write_free, "archive_write_free");
+  return library != nullptr ? library(a) : ARCHIVE_FATAL;
+}
+
+int archive_errno(archive* a) {
+  static const auto library = Find(archive_errno, "archive_errno");
+  return library != nullptr ? library(a) : 0;
+}
+
+const char* archive_error_string(archive* a) {
+  static const auto library = Find(archive_error_string, "archive_error_string");
+  return library != nullptr ? library(a) : nullptr;
+}
+
+__LA_MODE_T archive_entry_filetype(archive_entry* e) {
+  static const auto library = Find(archive_entry_filetype, "archive_entry_filetype");
+  return library != nullptr ? library(e) : 0;
+}
+
+__LA_MODE_T archive_entry_perm(archive_entry* e) {
+  static const auto library = Find(archive_entry_perm, "archive_entry_perm");
+  return library != nullptr ? library(e) : 0;
+}
+
+const char* archive_entry_pathname(archive_entry* e) {
+  static const auto library = Find(archive_entry_pathname, "archive_entry_pathname");
+  return library != nullptr ? library(e) : nullptr;
+}
+
+const char* archive_entry_hardlink(archive_entry* e) {
+  static const auto library = Find(archive_entry_hardlink, "archive_entry_hardlink");
+  return library != nullptr ? library(e) : nullptr;
+}
+
+void archive_entry_set_pathname(archive_entry* e, const char* name) {
+  static const auto library = Find(archive_entry_set_pathname, "archive_entry_set_pathname");
+  if (library != nullptr) library(e, name);
+}
+
+void archive_entry_set_hardlink(archive_entry* e, const char* name) {
+  static const auto library = Find(archive_entry_set_hardlink, "archive_entry_set_hardlink");
+  if (library != nullptr) library(e, name);
+}
+
+void archive_entry_set_perm(archive_entry* e, __LA_MODE_T mode) {
+  static const auto library = Find(archive_entry_set_perm, "archive_entry_set_perm");
+  if (library != nullptr) library(e, mode);
+}
 
 }  // extern "C"
