@@ -31,23 +31,6 @@ constexpr size_t kBlockSize = 10240;
 constexpr int kDiskOptions =
     ARCHIVE_EXTRACT_UNLINK | ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_MAC_METADATA;
 
-// `text` with control characters written as \xNN, so that a name or message from the package cannot
-// break a log line or forge another.
-std::string Printable(const char* text) {
-  std::string out;
-  for (const char* p = text != nullptr ? text : "(null)"; *p != '\0'; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (c < 0x20 || c == 0x7f) {
-      char hex[8];
-      snprintf(hex, sizeof(hex), "\\x%02x", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 // True when libarchive reported `err` from a failing system call. Its own codes are not: format
 // errors (EFTYPE where the system has it, else EILSEQ, which would read "Invalid or incomplete
 // multibyte or wide character"), misuse (EINVAL) and the catch-all -1.
@@ -59,10 +42,11 @@ bool IsSystemError(int err) {
 }
 
 // libarchive's message on `source`, with the system's text added when the failure came from a system
-// call ("No space left on device").
+// call ("No space left on device"). Control characters in it, or in an entry's name, need no care
+// here: the logger writes them escaped.
 std::string ReasonOf(struct archive* source) {
-  std::string reason =
-      Printable(archive_error_string(source) != nullptr ? archive_error_string(source) : "unknown error");
+  const char* text = archive_error_string(source);
+  std::string reason = text != nullptr ? text : "unknown error";
   const int err = archive_errno(source);
   if (IsSystemError(err)) reason += std::string(" (") + strerror(err) + ")";
   return reason;
@@ -317,11 +301,11 @@ int UnpackEntries(archive* reader, archive* writer, const std::string& dest, int
       LOG_ERROR(kLog, "archive_entry_pathname failed");
       return -1;
     }
-    const std::string shown = Printable(name);
+    const std::string shown = name;  // Admit() renames the entry, and `name` goes with it
     std::string why;
-    const Placer::Verdict verdict = placer.Admit(entry, name, &why);
+    const Placer::Verdict verdict = placer.Admit(entry, shown.c_str(), &why);
     if (verdict == Placer::kRefuse) {
-      LOG_ERROR(kLog, "refusing entry '%s': %s", shown.c_str(), Printable(why.c_str()).c_str());
+      LOG_ERROR(kLog, "refusing entry '%s': %s", shown.c_str(), why.c_str());
       return -1;
     }
     if (verdict == Placer::kSkip) {

@@ -234,7 +234,7 @@ TEST_F(ExtractorTest, TheWritersRefusalsNameTheEntryAndCarryItsReason) {
       {"a/../../x", "a/../../x", "Path contains '..'"},
       {"a/../../outside/secret", "a/../../outside/secret", "Path contains '..'"},
       // A name cannot forge a log line.
-      {"../\nforged", "../\\x0aforged", "Path contains '..'"},
+      {"../\nforged", "../\\nforged", "Path contains '..'"},
       // A system error carries the system's text.
       {"a/" + too_long, "a/" + too_long, "(File name too long)"},
   };
