@@ -1,22 +1,17 @@
 #include "startup.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
 #include <QLatin1String>
 #include <QTranslator>
+#include <string>
 
+#include "process-control.h"
 #include "strtable.h"
-
-#if defined(__APPLE__)
-#include <mach-o/dyld.h>
-#include <stdlib.h>
-#else
-#include <unistd.h>
-#endif
-
-#include <vector>
 
 namespace startup {
 
@@ -27,26 +22,9 @@ const char kPluginsFromExecutable[] = "/../../Frameworks/plugins";
 }  // namespace
 
 QString RunningExecutablePath() {
-#if defined(__APPLE__)
-  uint32_t size = 0;
-  _NSGetExecutablePath(nullptr, &size);  // Asks for the size the path needs.
-  std::vector<char> path(size + 1, '\0');
-  if (_NSGetExecutablePath(path.data(), &size) != 0) return QString();
-  char* real = realpath(path.data(), nullptr);
-  if (real == nullptr) return QString();
-  const QString result = QString::fromUtf8(real);
-  free(real);
-  return result;
-#else
-  // The kernel's link names the executable's resolved path; grow the buffer until it fits.
-  for (size_t size = 1024; size <= (1u << 20); size *= 4) {
-    std::vector<char> buf(size);
-    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
-    if (n < 0) return QString();
-    if (static_cast<size_t>(n) < buf.size()) return QString::fromUtf8(buf.data(), static_cast<int>(n));
-  }
-  return QString();
-#endif
+  std::string path;
+  if (GetProcessExecutablePath(getpid(), &path) != 0) return QString();
+  return QString::fromStdString(path);
 }
 
 QString PluginFolder(const char* argv0, const QString& running_exe) {

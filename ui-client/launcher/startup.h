@@ -10,8 +10,7 @@ class QTranslator;
 namespace startup {
 
 // The absolute path of the running executable with every symbolic link resolved, as the platform
-// reports it (/proc/self/exe on Linux, _NSGetExecutablePath and realpath on macOS); empty when it
-// cannot tell.
+// reports it for any process (GetProcessExecutablePath); empty when it cannot tell.
 QString RunningExecutablePath();
 
 // Qt's plug-in folder: Contents/Frameworks/plugins of the bundle whose Contents/MacOS holds the
