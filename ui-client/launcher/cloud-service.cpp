@@ -57,24 +57,18 @@ ustring AsidePrefix(const ustring& app) {
   return FSBaseName(app) + "_trash.";
 }
 
-// True when `path` itself (not a link's target) exists; false when it is missing or unreadable.
-bool PathExists(const ustring& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
 // Takes `path` out of its name by renaming it to <app>_trash.<random> beside `app`, so that a
 // removal cut short never leaves a half-removed copy under a backup name. The parent stays the same:
 // moving a folder into another parent needs write permission on the folder itself, which a
 // read-only or foreign copy lacks. True when it is aside or there was nothing; false (WARNING) when
 // it keeps its name.
 bool SetAside(const ustring& app, const ustring& path) {
-  if (!PathExists(path)) return true;
+  if (!IsFileExist(path, false)) return true;
   int err = EEXIST;  // stays when every name drawn was taken
   for (int attempt = 0; attempt < kAsideAttempts; ++attempt) {
     const ustring aside =
         FSParentPath(app) + "/" + AsidePrefix(app) + TmpNameGen::getInstance()->getTmpName();
-    if (PathExists(aside)) continue;
+    if (IsFileExist(aside, false)) continue;
     if (FSRename(path, aside, false) == 0) {
       LOG_DEBUG(kLog, "set '%s' aside as '%s'", path.c_str(), aside.c_str());
       return true;
