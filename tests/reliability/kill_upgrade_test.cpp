@@ -156,6 +156,7 @@ class KillUpgradeTest : public testsupport::TempDirTest {
       SCOPED_TRACE("moment: " + m.name);
       for (int attempt = 1; attempt <= attempts; ++attempt)
         if (RunOnce(m) || HasFatalFailure()) break;
+      if (HasFatalFailure()) return;
     }
   }
 
