@@ -160,15 +160,29 @@ TEST(StrTableTest, TranslationsComeFromTheEmbeddedResource) {
 }
 
 TEST(StrTableTest, AllTwentyOneLanguagesAreEmbeddedAndTranslateTheLauncherRows) {
-  // The first label as the dialog shows it, where the name's grammatical case or the spacing
-  // around it is easy to get wrong: the name stays in the nominative, and no blank separates it
-  // from the Chinese or Japanese text that follows.
-  const std::map<std::string, std::string> labels = {
-      {"rus", "Клиент Corvane инициализируется..."},
-      {"plk", "Klient Corvane jest inicjowany..."},
-      {"jpn", "Corvane クライアントを初期化しています..."},
-      {"chs", "Corvane 客户端正在初始化..."},
-      {"fre", "Client Corvane\u00a0: initialisation en cours..."},
+  // Both labels as the dialog shows them, where the name's grammatical case, its article or the
+  // spacing around it is easy to get wrong: the name stays in the nominative; Romance languages give
+  // it its article or make the label a "name: state" line; the Scandinavian ones never leave the bare
+  // indefinite noun as the subject; Hungarian resolves "A(z)" for a name that starts with a consonant;
+  // no blank separates the name from the Chinese or Japanese text that follows.
+  struct Labels {
+    const char* preparing;  // row 536 with row 839
+    const char* ready;      // row 520 with row 839
+  };
+  const std::map<std::string, Labels> labels = {
+      {"rus", {"Клиент Corvane инициализируется...", "Клиент Corvane готов к работе."}},
+      {"plk", {"Klient Corvane jest inicjowany...", "Klient Corvane jest gotowy."}},
+      {"jpn", {"Corvane クライアントを初期化しています...", "Corvane クライアントの準備ができました。"}},
+      {"chs", {"Corvane 客户端正在初始化...", "Corvane 客户端已就绪。"}},
+      {"fre", {"Client Corvane\u00a0: initialisation en cours...", "Client Corvane\u00a0: prêt."}},
+      {"ita", {"Client Corvane: inizializzazione in corso...", "Client Corvane: pronto."}},
+      {"spn", {"Inicializando el Cliente de Corvane...", "El Cliente de Corvane está listo."}},
+      {"ptb", {"Inicializando o Cliente Corvane...", "O Cliente Corvane está pronto."}},
+      {"ptg", {"A inicializar o Cliente Corvane...", "O Cliente Corvane está pronto."}},
+      {"dan", {"Corvane-klient: initialiserer...", "Corvane-klient: klar til brug."}},
+      {"nor", {"Corvane-klient: initialiserer...", "Corvane-klient: klar til bruk."}},
+      {"sve", {"Corvane-klient: initierar...", "Corvane-klient: redo att användas."}},
+      {"hun", {"A Corvane-kliens inicializálása folyamatban...", "A Corvane-kliens készen áll."}},
   };
   EXPECT_EQ(qInitResources_texts(), 1);  // Registering again is harmless.
   StrTable::InitStrTable();
@@ -186,7 +200,8 @@ TEST(StrTableTest, AllTwentyOneLanguagesAreEmbeddedAndTranslateTheLauncherRows) 
     EXPECT_TRUE(name.contains("Corvane"));
     auto label = labels.find(code);
     if (label != labels.end()) {
-      EXPECT_EQ(preparing.arg(name).toStdString(), label->second);
+      EXPECT_EQ(preparing.arg(name, 0, QLatin1Char(' ')).toStdString(), label->second.preparing);
+      EXPECT_EQ(ready.arg(name, 0, QLatin1Char(' ')).toStdString(), label->second.ready);
     }
     if (QLatin1String(code) != QLatin1String("enu")) {
       EXPECT_NE(ready.toStdString(), "%1 is ready.");

@@ -21,12 +21,12 @@
     <message>
         <location filename="../strtable.cpp" line="551"/>
         <source>%1 is ready.</source>
-        <translation>%1 er klar.</translation>
+        <translation>%1: klar til brug.</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="567"/>
         <source>%1 is initializing...</source>
-        <translation>%1 initialiseres...</translation>
+        <translation>%1: initialiserer...</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="870"/>

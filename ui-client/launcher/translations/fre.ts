@@ -21,7 +21,7 @@
     <message>
         <location filename="../strtable.cpp" line="551"/>
         <source>%1 is ready.</source>
-        <translation>%1 est prêt.</translation>
+        <translation>%1 : prêt.</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="567"/>

@@ -21,17 +21,17 @@
     <message>
         <location filename="../strtable.cpp" line="551"/>
         <source>%1 is ready.</source>
-        <translation>A(z) %1 készen áll.</translation>
+        <translation>A %1 készen áll.</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="567"/>
         <source>%1 is initializing...</source>
-        <translation>A(z) %1 inicializálása folyamatban...</translation>
+        <translation>A %1 inicializálása folyamatban...</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="870"/>
         <source>Corvane Client</source>
-        <translation>Corvane kliens</translation>
+        <translation>Corvane-kliens</translation>
     </message>
 </context>
 </TS>

@@ -21,7 +21,7 @@
     <message>
         <location filename="../strtable.cpp" line="551"/>
         <source>%1 is ready.</source>
-        <translation>%1 è pronto.</translation>
+        <translation>%1: pronto.</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="567"/>

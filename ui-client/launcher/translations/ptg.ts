@@ -21,12 +21,12 @@
     <message>
         <location filename="../strtable.cpp" line="551"/>
         <source>%1 is ready.</source>
-        <translation>%1 está pronto.</translation>
+        <translation>O %1 está pronto.</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="567"/>
         <source>%1 is initializing...</source>
-        <translation>A inicializar %1...</translation>
+        <translation>A inicializar o %1...</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="870"/>

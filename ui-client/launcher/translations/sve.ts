@@ -21,12 +21,12 @@
     <message>
         <location filename="../strtable.cpp" line="551"/>
         <source>%1 is ready.</source>
-        <translation>%1 är klar.</translation>
+        <translation>%1: redo att användas.</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="567"/>
         <source>%1 is initializing...</source>
-        <translation>%1 initieras...</translation>
+        <translation>%1: initierar...</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="870"/>
