@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "regular_file.h"
+
 namespace {
 
 // 8191 bytes per piece, the line feed included; longer lines arrive as several pieces.
@@ -30,7 +32,8 @@ char* SkipBlanks(char* p) {
 
 int Config::read(const std::string& path) {
   if (path.empty()) return -1;
-  FILE* fp = fopen(path.c_str(), "r");
+  // Never waits on a named pipe or a device put where the file belongs, and takes only a regular file.
+  FILE* fp = OpenRegularStream(path.c_str(), "r", nullptr);
   if (fp == nullptr) return -1;
 
   int result = 0;

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "config.h"
+#include "regular_file.h"
 
 Logger::InitConfig Logger::config;
 std::map<std::string, int, std::less<>> Logger::log_level;
@@ -23,6 +24,8 @@ pthread_mutex_t* Logger::log_lock = nullptr;
 uint64_t* Logger::log_rotated_count_shared = nullptr;
 uint64_t Logger::log_rotated_count_private = 0;
 bool Logger::log_initialized = true;
+bool Logger::log_notes_held = false;
+bool Logger::log_level_file_note_pending = false;
 
 namespace {
 
@@ -30,11 +33,10 @@ bool IsStandardStream(FILE* fp) {
   return fp == stdout || fp == stderr;
 }
 
-// <syslog.h> defines LOG_WARNING as a priority, so the site is spelled out.
-void WarnRejectedLevelFile() {
-  CORVANE_LOG_AT(Logger::LEVEL_WARNING, "WARNING", Logger::kOwnComponent,
-                 "ignoring log level file '%s': it cannot be read or is not in key=value form",
-                 Logger::config.config_path.c_str());
+// Every file the logger writes: opened without waiting (a named pipe put in the log's place), closed
+// on exec (a started program must not keep the log open), and only when it is a regular file.
+FILE* OpenForAppending(const std::string& path) {
+  return OpenRegularStream(path.c_str(), "a", nullptr);
 }
 
 std::atomic<int> cached_process_id{0};
@@ -120,6 +122,12 @@ class Line {
  private:
   // Prefix and formatted message into the stack buffer, or into heap_ when they do not fit.
   bool Print(const char* prefix, size_t prefix_size, const char* fmt, va_list args, int err) {
+    // Not every C library knows "%m" (Darwin's prints "m"): it is expanded here, the same everywhere.
+    std::string expanded;
+    if (strchr(fmt, '%') != nullptr && strstr(fmt, "%m") != nullptr) {
+      expanded = ExpandErrnoConversion(fmt, err);
+      fmt = expanded.c_str();
+    }
     memcpy(stack_, prefix, prefix_size);
     const size_t room = sizeof(stack_) - prefix_size;
     va_list copy;
@@ -221,22 +229,41 @@ int Logger::Initialize(const InitConfig& init_config) {
       *log_rotated_count_shared = 0;
       log_rotated_count_private = 0;
       log_initialized = true;
-      if (levels_rejected) WarnRejectedLevelFile();
+      NoteRejectedLevelFile(levels_rejected);
       return 0;
     default:
       break;
   }
 
   if (log_path.empty()) return -1;
-  FILE* fp = fopen(config.file_path.c_str(), "a");
+  FILE* fp = OpenForAppending(config.file_path);
   if (fp == nullptr) return -1;
   log_fp = fp;
   *log_rotated_count_shared = 0;
   log_rotated_count_private = 0;
   *log_size = GetFileSize(config.file_path);
   log_initialized = true;
-  if (levels_rejected) WarnRejectedLevelFile();
+  NoteRejectedLevelFile(levels_rejected);
   return 0;
+}
+
+void Logger::NoteRejectedLevelFile(bool rejected) {
+  log_level_file_note_pending = rejected;
+  if (!rejected || log_notes_held) return;
+  log_level_file_note_pending = false;
+  // <syslog.h> defines LOG_WARNING as a priority, so the site is spelled out.
+  CORVANE_LOG_AT(Logger::LEVEL_WARNING, "WARNING", Logger::kOwnComponent,
+                 "ignoring log level file '%s': it cannot be read or is not in key=value form",
+                 Logger::config.config_path.c_str());
+}
+
+void Logger::HoldOwnNotes() {
+  log_notes_held = true;
+}
+
+void Logger::ReleaseOwnNotes() {
+  log_notes_held = false;
+  if (log_level_file_note_pending) NoteRejectedLevelFile(true);
 }
 
 bool Logger::IsNeedToLog(Level level, const std::string& component) {
@@ -315,7 +342,7 @@ void Logger::LogMsg2(Level level, const std::string& component, const char* fmt,
 
 bool Logger::ReopenAfterFailedRotation() {
   if (log_path.empty()) return false;
-  FILE* fp = fopen(log_path.c_str(), "a");
+  FILE* fp = OpenForAppending(log_path);
   if (fp == nullptr) {
     // Said once per process, so a lasting problem does not flood standard error.
     static bool reported = false;
@@ -366,7 +393,7 @@ int Logger::Rotate() {
     log_fp = nullptr;
   }
   if (rename(log_path.c_str(), GenerationName(log_path, 0).c_str()) != 0) return -1;
-  FILE* fp = fopen(log_path.c_str(), "a");
+  FILE* fp = OpenForAppending(log_path);
   if (fp == nullptr) return -1;
   log_fp = fp;
   if (log_rotated_count_shared != nullptr) ++*log_rotated_count_shared;
@@ -380,7 +407,7 @@ void Logger::ReloadLogFile() {
     return;
   }
   if (log_fp != nullptr) fclose(log_fp);
-  log_fp = fopen(log_path.c_str(), "a");
+  log_fp = OpenForAppending(log_path);
   if (log_fp != nullptr) {
     if (log_size != nullptr) *log_size = GetFileSize(log_path);
     log_rotated_count_private = *log_rotated_count_shared;
@@ -474,6 +501,24 @@ void Logger::DestroySharedData() {
 
 void Logger::InitializeFileLock() {}
 void Logger::DestroyFileLock() {}
+
+std::string ExpandErrnoConversion(const char* fmt, int err) {
+  std::string out;
+  for (const char* p = fmt; *p != '\0'; ++p) {
+    if (*p != '%') {
+      out.push_back(*p);
+    } else if (p[1] == '%') {
+      out.append("%%");
+      ++p;
+    } else if (p[1] == 'm') {
+      for (const char* s = strerror(err); *s != '\0'; ++s) out.append(*s == '%' ? "%%" : std::string(1, *s));
+      ++p;
+    } else {
+      out.push_back('%');
+    }
+  }
+  return out;
+}
 
 int LogProcessId() {
   int pid = cached_process_id.load(std::memory_order_relaxed);

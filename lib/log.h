@@ -92,6 +92,12 @@ class Logger {
   // Closes the file and returns to the uninitialised state (nothing is written afterwards).
   static void Destroy();
 
+  // While held, the logger's own notes (about a level file it cannot use) wait instead of being
+  // written; ReleaseOwnNotes writes what waited, once. For a process that learns only after
+  // Initialize whether it is to run at all: one that is not (a second launcher) leaves no such note.
+  static void HoldOwnNotes();
+  static void ReleaseOwnNotes();
+
   static void InitializeLock();
   static void DestroyLock();
   static void Lock();
@@ -111,11 +117,20 @@ class Logger {
   static uint64_t* log_rotated_count_shared;
   static uint64_t log_rotated_count_private;
   static bool log_initialized;
+  static bool log_notes_held;
+  static bool log_level_file_note_pending;
 
  private:
+  // Writes the note about the rejected level file when `rejected`, or keeps it while notes are held.
+  static void NoteRejectedLevelFile(bool rejected);
   // Reopens log_path for appending after a rotation failed; true when a stream is open again.
   static bool ReopenAfterFailedRotation();
 };
+
+// `fmt` with every "%m" conversion replaced by the text of `err` (strerror), each '%' in that text
+// doubled, so that the format means the same to a C library that has no "%m" (Darwin's). "%%" and
+// every other conversion are kept as they are. Every sink formats its messages through this.
+std::string ExpandErrnoConversion(const char* fmt, int err);
 
 // For C-style callers: forwards to Logger::LogMsg2.
 void LogMSG_c(int level, const char* component, const char* fmt, va_list args);

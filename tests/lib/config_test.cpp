@@ -1,6 +1,7 @@
 #include "config.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <climits>
 #include <string>
@@ -98,6 +99,23 @@ TEST_F(ConfigReadTest, MissingFileAndEmptyPath) {
   EXPECT_EQ(config.read(at("absent")), -1);
   EXPECT_EQ(config.read(tmp()), -1) << "a folder is not a key=value file";
   EXPECT_TRUE(config.entries.empty());
+}
+
+// A named pipe or a device where ui.pid or launcher.debug belongs is refused at once: reading one
+// would wait for a writer that never comes, with the single-instance lock held.
+TEST_F(ConfigReadTest, OnlyRegularFilesAreReadAndNothingWaits) {
+  const std::string fifo = at("ui.pid");
+  testsupport::MakeFifo(fifo);
+  int rc = 0;
+  EXPECT_TRUE(testsupport::ReturnsWithoutWaitingOn(fifo, [&] { rc = config.read(fifo); }));
+  EXPECT_EQ(rc, -1);
+  EXPECT_EQ(config.read("/dev/null"), -1) << "a device is not a key=value file";
+  EXPECT_TRUE(config.entries.empty());
+  // A link to a regular file is read as the file.
+  WriteFile(at("real"), "pid=7\n");
+  ASSERT_EQ(symlink(at("real").c_str(), at("link").c_str()), 0);
+  EXPECT_EQ(config.read(at("link")), 0);
+  EXPECT_EQ(config.entries.at("pid"), "7");
 }
 
 TEST_F(ConfigReadTest, LongLinesArriveInPieces) {

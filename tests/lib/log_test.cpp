@@ -400,3 +400,81 @@ TEST_F(LoggerFileTest, PlainCallingInterfaceForwards) {
 }
 
 }  // namespace
+
+namespace {
+
+// True when a program started now would find descriptor `fd` open (the shell asks /dev/fd).
+bool InheritedByAStartedProgram(int fd) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const std::string test = "test -e /dev/fd/" + std::to_string(fd);
+    execl("/bin/sh", "sh", "-c", test.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 127);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Darwin's printf has no %m: every sink gets the message with the error's text already in place.
+TEST(LoggerFormatTest, ErrnoConversionIsExpandedBeforeFormatting) {
+  const std::string enoent = strerror(ENOENT);
+  EXPECT_EQ(ExpandErrnoConversion("open: %m (%d)", ENOENT), "open: " + enoent + " (%d)");
+  EXPECT_EQ(ExpandErrnoConversion("100%% %m%m", ENOENT), "100%% " + enoent + enoent);
+  EXPECT_EQ(ExpandErrnoConversion("%%m stays, %s too", ENOENT), "%%m stays, %s too");
+  EXPECT_EQ(ExpandErrnoConversion("end %", EPERM), "end %");
+  // The error's text is data, not conversions: an unknown error's number cannot become one.
+  EXPECT_EQ(ExpandErrnoConversion("%m", 123456), std::string(strerror(123456)));
+  char printed[256];
+  snprintf(printed, sizeof(printed), ExpandErrnoConversion("%d%% %m", EACCES).c_str(), 5);
+  EXPECT_EQ(std::string(printed), std::string("5% ") + strerror(EACCES));
+}
+
+}  // namespace
+
+// The log stays the launcher's: nothing it starts inherits the file, not after a rotation either.
+TEST_F(LoggerFileTest, StartedProgramsDoNotInheritTheLog) {
+  ASSERT_EQ(InitFile(3), 0);
+  ASSERT_NE(Logger::log_fp, nullptr);
+  EXPECT_FALSE(InheritedByAStartedProgram(fileno(Logger::log_fp)));
+  ASSERT_EQ(Logger::Rotate(), 0);
+  ASSERT_NE(Logger::log_fp, nullptr);
+  EXPECT_FALSE(InheritedByAStartedProgram(fileno(Logger::log_fp)));
+  const int probe = dup(fileno(Logger::log_fp));  // the check itself can see an inherited one
+  EXPECT_TRUE(InheritedByAStartedProgram(probe));
+  close(probe);
+}
+
+// A named pipe where the log or its level file belongs never stops the logger: the log is refused
+// and the level file ignored (and named) at once.
+TEST_F(LoggerFileTest, NamedPipesAreRefusedWithoutWaiting) {
+  const std::string fifo_log = at("fifo.log"), fifo_debug = at("fifo.debug");
+  testsupport::MakeFifo(fifo_log);
+  testsupport::MakeFifo(fifo_debug);
+  int rc = 0;
+  EXPECT_TRUE(testsupport::ReturnsWithoutWaitingOn(
+      fifo_log, [&] { rc = Logger::Initialize(Logger::TYPE_FILE, fifo_log, "", 50, Logger::SCOPE_THREAD); }));
+  EXPECT_EQ(rc, -1);
+  EXPECT_TRUE(testsupport::ReturnsWithoutWaitingOn(fifo_debug, [&] { rc = InitFile(50, fifo_debug); }));
+  EXPECT_EQ(rc, 0);
+  EXPECT_NE(LogText().find("ignoring log level file '" + fifo_debug + "'"), std::string::npos) << LogText();
+}
+
+// A launcher that may turn out to be a second one holds the logger's own notes: they are written
+// once it is known to run, and never otherwise.
+TEST_F(LoggerFileTest, HeldNotesWaitUntilReleased) {
+  const std::string debug = at("launcher.debug");
+  WriteFile(debug, "launcher_debug=7 oops\n");
+  Logger::HoldOwnNotes();
+  ASSERT_EQ(InitFile(50, debug), 0);
+  LOG_ERROR("launcher_debug", "first line");
+  EXPECT_EQ(LogText().find("ignoring log level file"), std::string::npos) << LogText();
+  Logger::ReleaseOwnNotes();
+  Logger::ReleaseOwnNotes();
+  const std::string text = LogText();
+  const size_t note = text.find("ignoring log level file '" + debug + "'");
+  ASSERT_NE(note, std::string::npos) << text;
+  EXPECT_GT(note, text.find("first line"));
+  EXPECT_EQ(text.find("ignoring log level file", note + 1), std::string::npos) << "written once";
+}

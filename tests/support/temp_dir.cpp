@@ -1,15 +1,19 @@
 #include "temp_dir.h"
 
+#include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <sstream>
+#include <thread>
 
 namespace testsupport {
 namespace {
@@ -74,6 +78,29 @@ std::string ReadFile(const std::string& path) {
 
 bool IsRoot() {
   return geteuid() == 0;
+}
+
+void MakeFifo(const std::string& path) {
+  EXPECT_EQ(mkfifo(path.c_str(), 0644), 0) << path << ": " << strerror(errno);
+}
+
+bool ReturnsWithoutWaitingOn(const std::string& fifo, const std::function<void()>& work, int limit_seconds) {
+  std::packaged_task<void()> task(work);
+  std::future<void> done = task.get_future();
+  std::thread runner(std::move(task));
+  const bool in_time = done.wait_for(std::chrono::seconds(limit_seconds)) == std::future_status::ready;
+  // A reader lets a writer's open return (and is kept until the end, so its writes never fail); a
+  // writer lets a reader's open return, and closing it gives the reader the end of the file.
+  int reader = -1;
+  while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+    if (reader < 0) reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (writer >= 0) close(writer);
+  }
+  runner.join();
+  if (reader >= 0) close(reader);
+  EXPECT_TRUE(in_time) << "still waiting on the named pipe " << fifo << " after " << limit_seconds << " s";
+  return in_time;
 }
 
 }  // namespace testsupport

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 namespace testsupport {
@@ -34,6 +35,15 @@ std::string ReadFile(const std::string& path);
 void RemoveTree(const std::string& path);
 // True when running as root (tests that mount a tmpfs need it).
 bool IsRoot();
+
+// Makes a named pipe at `path` (fails the test on error).
+void MakeFifo(const std::string& path);
+// Runs `work` on a thread of its own and waits up to `limit_seconds` for it. True when it returned in
+// time. Otherwise the test fails, and `fifo` (a named pipe that `work` may be stuck opening, reading or
+// writing) is opened at its other ends until `work` returns, so the thread can be joined and the suite
+// does not hang.
+bool ReturnsWithoutWaitingOn(const std::string& fifo, const std::function<void()>& work,
+                             int limit_seconds = 20);
 
 // GoogleTest fixture owning a TempDir; tmp() is the folder, at(name) a path inside it.
 class TempDirTest : public ::testing::Test {

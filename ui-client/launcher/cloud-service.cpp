@@ -7,15 +7,15 @@
 #include <sys/stat.h>
 
 #include <QDir>
-#include <QSettings>
-#include <QVariant>
 #include <vector>
 
 #include "UIPathManager.h"
+#include "UserHome.h"
 #include "extractor.h"
 #include "file-op.h"
 #include "log.h"
 #include "tmp_name_gen.h"
+#include "version-file.h"
 
 namespace {
 
@@ -30,10 +30,17 @@ ustring Utf8(const QString& text) {
 }
 
 // Reads the [Version] group of the INFO file at `path` into `version`; keys that are absent leave
-// their field as it was.
+// their field as it was. The file is read as QSettings' INI format reads it, but never by QSettings,
+// which would open it itself and wait forever on a named pipe (version-file.h). A file that is there but
+// cannot be used (not a regular file, unreadable) adds no keys, as a missing one, and is logged.
 void ReadVersionFile(const ustring& path, VersionInfo& version) {
-  QSettings settings(QString::fromUtf8(path.c_str()), QSettings::IniFormat);
-  settings.beginGroup(QStringLiteral("Version"));
+  QMap<QString, QString> values;
+  QString why;
+  if (version_file::ReadIniFile(QString::fromUtf8(path.c_str()), &values, &why) != 0) {
+    if (IsFileExist(path, false))
+      LOG_WARNING(kLog, "cannot read version file '%s': %s", path.c_str(), qUtf8Printable(why));
+    return;
+  }
   struct {
     const char* key;
     ustring* field;
@@ -42,10 +49,9 @@ void ReadVersionFile(const ustring& path, VersionInfo& version) {
                       {"build_version", &version.build_version},
                       {"icon_overlay_version", &version.icon_overlay_version}};
   for (const auto& f : fields) {
-    const QString key = QString::fromLatin1(f.key);
-    if (settings.contains(key)) *f.field = Utf8(settings.value(key, QVariant()).toString());
+    const auto it = values.constFind(QStringLiteral("Version/") + QString::fromLatin1(f.key));
+    if (it != values.constEnd()) *f.field = Utf8(it.value());
   }
-  settings.endGroup();
 }
 
 // How many fresh aside names are tried before a copy is left where it is.
@@ -211,7 +217,7 @@ void Service::SetTimeout(int value) {
 }
 
 QString Service::GetUserInstallPath() {
-  return QDir::homePath();
+  return UserHomePath();
 }
 
 void Service::LoadSourceVersion() {

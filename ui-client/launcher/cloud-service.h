@@ -72,7 +72,8 @@ class Service {
   // the data cannot be moved, ~/.Skyhold is kept whole: nothing of the user's data is removed.
   virtual void MigrateService();
 
-  // The user's home folder, the base of every per-user path.
+  // The user's home folder, the base of every per-user path: HOME, or without it the account's home
+  // in the password database (UserHomePath); empty when there is none, and start-up then stops.
   static QString GetUserInstallPath();
   // Removes the predecessor's aged application folder (~/.Skyhold/app), logging the path every time,
   // and every copy of the private bundle set aside by an earlier upgrade that can be removed now.

@@ -14,6 +14,7 @@
 #include "HalcLocale.h"
 #include "QtSingleApplication.h"
 #include "UIPathManager.h"
+#include "UserHome.h"
 #include "cloud-service.h"
 #include "launcher.h"
 #include "log.h"
@@ -63,11 +64,20 @@ int main(int argc, char** argv) {
   printf("lib path = '%s'\n", plugins.toUtf8().constData());
   fflush(stdout);
 
+  // Every per-user path, the single-instance lock's included, is below the home folder. Without one
+  // (no HOME and no home in the password database) nothing is written: "/.Corvane" is nobody's.
+  QString no_home;
+  const QString home = UserHomePath(&no_home);
+  if (home.isEmpty()) {
+    LOG_ERROR(kComponent, "cannot tell the user's home folder, stopping: %s", qUtf8Printable(no_home));
+    return 1;
+  }
+
   // 4. The single-instance application object.
   QtSingleApplication app(argc, argv, true);
 
   // 5. The path registry: the home folder's paths and the bundle's resources.
-  RegisterUserPaths(Service::GetUserInstallPath(), QCoreApplication::applicationDirPath());
+  RegisterUserPaths(home, QCoreApplication::applicationDirPath());
 
   // 6. The debug switch file inside the bundle.
   const std::string debug_file =
@@ -76,7 +86,12 @@ int main(int argc, char** argv) {
   // 7. The log folder.
   const std::string log_dir = (RegistryPath("user_corvane_path") + "/log").toUtf8().toStdString();
   const bool logging = QDir().mkpath(QString::fromStdString(log_dir));
-  if (logging) {
+  // The logger's own notes wait until this launcher is known to be the only one (step 9).
+  Logger::HoldOwnNotes();
+  if (!logging) {
+    // Before Initialize, a warning goes to standard error: the one place left to say it.
+    LOG_WARNING(kComponent, "cannot create log folder '%s', no log file is written", log_dir.c_str());
+  } else {
     // 8. The logger.
     const std::string log_file = log_dir + "/launcher.log";
     if (Logger::Initialize(Logger::TYPE_FILE, log_file, debug_file, 50, Logger::SCOPE_THREAD) != 0) {
@@ -92,6 +107,7 @@ int main(int argc, char** argv) {
     LOG_DEBUG(kComponent, "app has already launched, return");
     return 0;
   }
+  Logger::ReleaseOwnNotes();
   // The path dump belongs to the log of the launcher that runs. Keys 2, 4, 5 and 6 are never
   // registered: they show empty.
   if (logging) WritePathDump();

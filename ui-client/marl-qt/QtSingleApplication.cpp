@@ -6,22 +6,28 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include "UserHome.h"
 
 QString QtSingleApplication::lockFilePath() {
-  // The home folder is hashed rather than spelled out: any path fits in one file name that way.
-  const QByteArray home = QDir::homePath().toUtf8();
-  const QByteArray digest = QCryptographicHash::hash(home, QCryptographicHash::Sha1).toHex().left(16);
-  return QDir::tempPath() + QStringLiteral("/corvane-launcher-%1-%2.lock")
-                                .arg(static_cast<qulonglong>(getuid()))
-                                .arg(QString::fromLatin1(digest));
+  const QString home = UserHomePath();
+  if (home.isEmpty()) return QString();
+  return home + QStringLiteral("/.Corvane/launcher.lock");
 }
 
 QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool /*GUIenabled*/)
     : QApplication(argc, argv) {
-  const QByteArray path = QFile::encodeName(lockFilePath());
+  const QString lock = lockFilePath();
+  if (lock.isEmpty()) {
+    qWarning("single instance: no home folder; assuming no other instance");
+    return;
+  }
+  // The per-user folder may not exist yet on a first start.
+  QDir().mkpath(QFileInfo(lock).path());
+  const QByteArray path = QFile::encodeName(lock);
   // O_CLOEXEC: the programs the launcher starts must not inherit, and so keep, the lock.
   do {
     lock_fd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);

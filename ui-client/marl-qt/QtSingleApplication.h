@@ -1,12 +1,15 @@
 // The launcher's application object: a QApplication that knows whether another launcher already
-// runs for the same user and the same home folder ($HOME). Create it once, on the main thread, before
-// anything else of Qt; ask isRunning() right after.
+// runs for the same user and the same home folder (HOME, or the account's home folder without it). Create it
+// once, on the main thread, before anything else of Qt; ask isRunning() right after.
 //
-// The answer is decided in the constructor by taking an exclusive lock (flock) on a file in the
-// temporary folder whose name is made of the user id and a hash of the home folder. The kernel decides
-// who wins when several start at the same moment, and it releases the lock when its holder ends in any
-// way, SIGKILL included, so an interrupted launcher never leaves anything that makes the next one believe
-// another runs. The file itself stays behind on purpose: it is the lock's anchor, never a marker.
+// The answer is decided in the constructor by taking an exclusive lock (flock) on the file
+// ~/.Corvane/launcher.lock of the home folder (UserHomePath), created with its folder when missing.
+// Kept in the home rather than in the temporary folder, every launcher for one home reaches the one
+// file whatever its TMPDIR and however it spells the home (a link, a doubled slash), so two of them
+// never upgrade one private copy together. The kernel decides who wins when several start at the same
+// moment, and it releases the lock when its holder ends in any way, SIGKILL included, so an interrupted
+// launcher never leaves anything that makes the next one believe another runs. The file itself stays
+// behind on purpose: it is the lock's anchor, never a marker.
 #ifndef CORVANE_UI_CLIENT_MARL_QT_QTSINGLEAPPLICATION_H_
 #define CORVANE_UI_CLIENT_MARL_QT_QTSINGLEAPPLICATION_H_
 
@@ -23,12 +26,12 @@ class QtSingleApplication : public QApplication {
   // Releases the lock: the next launcher for this user and home folder sees isRunning() false.
   ~QtSingleApplication() override;
 
-  // True when another launcher held the lock for this user and home folder when this object was
-  // created. Never changes afterwards. When the lock file cannot be opened at all (for example, the
-  // temporary folder is not writable), false: running twice is better than never running.
+  // True when another launcher held the lock for this home folder when this object was created. Never
+  // changes afterwards. When the lock file cannot be opened at all (for example, the home folder is not
+  // writable, or there is no home folder), false: running twice is better than never running.
   bool isRunning() const;
 
-  // The lock file used for the current user and home folder (for diagnostics and tests).
+  // The lock file for the current home folder (for diagnostics and tests); empty without a home folder.
   static QString lockFilePath();
 
  private:

@@ -1,0 +1,32 @@
+// Opening the files the launcher finds in the home folder or in the bundle (INFO, ui.pid,
+// launcher.debug, the log) so that no kind of file placed there can stop it or leak into the programs
+// it starts: the open never waits (a named pipe without a writer, a device), the descriptor is closed
+// on exec, and only a regular file is accepted, as fstat of the opened descriptor tells, so nothing can
+// be swapped in between the check and the use. No Qt. Any thread.
+#ifndef CORVANE_LIB_REGULAR_FILE_H_
+#define CORVANE_LIB_REGULAR_FILE_H_
+
+#include <cstdio>
+#include <string>
+
+// The error of an open that found something other than a regular file at the path. Negative, so it is
+// never taken for an errno value.
+constexpr int kNotRegularFile = -2;
+
+// Opens `path` for reading ("r") or for appending ("a", created with mode 0666 less the umask when
+// missing) and returns the descriptor, back in blocking mode, with close-on-exec set. -1 when it
+// cannot be opened or is not a regular file; `*error` (when not null) is then errno of the failing
+// call or kNotRegularFile, and nothing is left open. Any other mode is refused with EINVAL.
+int OpenRegularFile(const char* path, const char* mode, int* error);
+
+// The same as a stdio stream ("r" or "a"); null on failure with `*error` as above.
+FILE* OpenRegularStream(const char* path, const char* mode, int* error);
+
+// The whole content of the regular file at `path` in `*content`. 0, or -1 with `*error` as above (also
+// for a read error); `*content` is then empty.
+int ReadRegularFile(const char* path, std::string* content, int* error);
+
+// Text for an `error` of the calls above: "not a regular file" or strerror.
+std::string RegularFileErrorText(int error);
+
+#endif  // CORVANE_LIB_REGULAR_FILE_H_
