@@ -3,6 +3,7 @@
 // predecessor, stopping real child processes through ui.pid, launching, and the tree copy.
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QSettings>
 #include <QSignalSpy>
 #include <algorithm>
 #include <chrono>
@@ -29,6 +31,7 @@
 #include "temp_dir.h"
 #include "test_package.h"
 #include "user-paths.h"
+#include "version-file.h"
 
 namespace {
 
@@ -157,9 +160,9 @@ class ServiceTest : public testsupport::TempDirTest {
   // The package of build `build`: a bundle with its INFO and interface executable (3 entries more
   // than the folders).
   void MakePackage(const std::string& build) {
-    ASSERT_EQ("", testpackage::WriteArchive(
-                      package(), {Dir("Contents/"), File("Contents/Resources/INFO", Info(build)),
-                                  File("Contents/MacOS/corvane-ui", kStartedUi, 0755)}));
+    ASSERT_EQ("", testpackage::WriteArchive(package(),
+                                            {Dir("Contents/"), File("Contents/Resources/INFO", Info(build)),
+                                             File("Contents/MacOS/corvane-ui", kStartedUi, 0755)}));
   }
   void ShipBuild(const std::string& build) { WriteInfo(resources() + "/INFO", build); }
   // The toolkit keeps INI files it has read and reads one again only when its size or time changed:
@@ -248,6 +251,96 @@ TEST_F(ServiceTest, VersionsAreReadAsText) {
   EXPECT_TRUE(Logged("source_version = (2, , , )"));
   EXPECT_TRUE(Logged("] cloud-service.cpp("));
   EXPECT_TRUE(Logged("] mac/mac-service.cpp("));
+}
+
+// The INFO file is read as QSettings reads it, without QSettings opening it: every form below gives
+// what QSettings gives for the same file.
+TEST_F(ServiceTest, VersionFilesReadAsQSettingsReadsThem) {
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"[Version]\nbuild_version=120\n", "120"},
+      {"  [ Version ]  \r\n  build_version  =  120  \r\nmajor_version=\t1 \n", "120"},
+      {"[Version]\nbuild_version=\"  12 0 \"\nminor_version=a\\tb\\x41\\101\\n\n", "  12 0 "},
+      {"[Version]\nbuild_version=1, 2\nmajor_version=\"1, 2\"\nminor_version=x,\n", ""},
+      {"[Version]\n; comment\n# build_version=5\nbuild_version=7 ; trailing\nno equals here\n", "7"},
+      {"[Version]\nbuild_version=1\n[Other]\nbuild_version=2\n[Version]\nbuild_version=3\nbuild_version=4\n",
+       "4"},
+      {"build_version=5\n[General]\nbuild_version=6\n[version]\nbuild_version=7\n", ""},
+      {"[Version]\nbuild_version=@@at\nmajor_version=@ByteArray(99)\nminor_version=@Invalid()\n"
+       "icon_overlay_version=@Rect(1 2 3 4)\n",
+       "@at"},
+      {"[Version]\nbuild_%76ersion=8\nmajor%5Fversion=9\nminor\\version=10\n", "8"},
+      {"[%56ersion]\nbuild_version=11\n", "11"},
+      {"[Version]\nbuild_version=caf\xc3\xa9\n", "caf\u00c3\u00a9"},
+      {"\xef\xbb\xbf[Version]\nbuild_version=caf\xc3\xa9\n", "caf\u00e9"},
+      {"[Version]\nbuild_version=\"multi\nline\"\nmajor_version=a\\\nb\n", "multi\nline"},
+      {"[Version]\nbuild_version=12\\", "12"},
+      {"[Version\nbuild_version=13\n", "13"},
+      {"[Version]]x\nbuild_version=14\n", "14"},
+      {"[Version]\n=15\nbuild_version==16\n", "=16"},
+      {"", ""},
+  };
+  const char* const keys[] = {"major_version", "minor_version", "build_version", "icon_overlay_version"};
+  int n = 0;
+  for (const auto& [content, build] : files) {
+    SCOPED_TRACE(content);
+    const std::string path = at("INFO-" + std::to_string(n++));
+    WriteFile(path, content);
+    QSettings settings(QString::fromStdString(path), QSettings::IniFormat);
+    settings.beginGroup("Version");
+    QMap<QString, QString> values;
+    QString why;
+    ASSERT_EQ(version_file::ReadIniFile(QString::fromStdString(path), &values, &why), 0) << why.toStdString();
+    for (const char* key : keys) {
+      const QString name = QStringLiteral("Version/") + key;
+      EXPECT_EQ(values.contains(name), settings.contains(key)) << key;
+      EXPECT_EQ(values.value(name).toStdString(), settings.value(key).toString().toStdString()) << key;
+    }
+    EXPECT_EQ(values.value("Version/build_version").toStdString(), build);
+  }
+}
+
+// A named pipe or a device where an INFO file or ui.pid belongs is refused at once, with a line
+// saying so: opening one would wait for ever while the single-instance lock is held.
+TEST_F(ServiceTest, NamedPipesInTheHomeOrTheBundleAreRefusedWithoutWaiting) {
+  Install("119");
+  ShipBuild("120");
+  const std::string source_info = app() + "/Contents/Resources/INFO";
+  ASSERT_EQ(0, unlink(source_info.c_str()));
+  testsupport::MakeFifo(source_info);
+  MacService service;
+  EXPECT_TRUE(testsupport::ReturnsWithoutWaitingOn(source_info, [&] { service.PreUpgrade(); }));
+  EXPECT_TRUE(Logged("cannot read version file '" + source_info + "': not a regular file")) << Log();
+  EXPECT_STREQ("", service.source_version.build_version.c_str());
+  EXPECT_STREQ("120", service.target_version.build_version.c_str());
+
+  const std::string pid_file = corvane() + "/ui.pid";
+  testsupport::MakeFifo(pid_file);
+  EXPECT_TRUE(testsupport::ReturnsWithoutWaitingOn(pid_file, [&] { service.StopService(); }));
+  EXPECT_TRUE(Logged("Failed to read pid file '" + pid_file + "', not exist ?")) << Log();
+  EXPECT_EQ(0, Count(SIGTERM));
+
+  // A device in the bundle's place of INFO is no version file either.
+  const std::string target_info = resources() + "/INFO";
+  ASSERT_EQ(0, unlink(target_info.c_str()));
+  ASSERT_EQ(0, symlink("/dev/zero", target_info.c_str()));
+  MacService other;
+  EXPECT_TRUE(testsupport::ReturnsWithoutWaitingOn(source_info, [&] { other.LoadTargetVersion(); }));
+  EXPECT_TRUE(Logged("cannot read version file '" + target_info + "': not a regular file")) << Log();
+  EXPECT_STREQ("", other.target_version.build_version.c_str());
+}
+
+// Without HOME the home is the account's, from the password database; never "/".
+TEST_F(ServiceTest, WithoutHomeTheAccountsHomeFolderIsUsed) {
+  struct passwd* account = getpwuid(getuid());
+  ASSERT_NE(account, nullptr);
+  for (const char* home : {static_cast<const char*>(nullptr), ""}) {
+    if (home == nullptr) {
+      qunsetenv("HOME");
+    } else {
+      qputenv("HOME", home);
+    }
+    EXPECT_EQ(Service::GetUserInstallPath().toStdString(), QDir::cleanPath(account->pw_dir).toStdString());
+  }
 }
 
 TEST_F(ServiceTest, UpgradeDecision) {
