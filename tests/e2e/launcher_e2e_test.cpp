@@ -2,6 +2,7 @@
 // process with a temporary home folder on Qt's offscreen platform, checked only through what it
 // leaves on disk, its exit status, its standard output and its log.
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -26,6 +27,7 @@
 #include "whole_run.h"
 
 namespace fs = std::filesystem;
+using testsupport::Difference;
 using testsupport::Exists;
 using testsupport::Lines;
 using testsupport::Messages;
@@ -371,6 +373,90 @@ TEST_F(LauncherRunTest, LogLinesHaveTheFixedFormAndExactTexts) {
   EXPECT_TRUE(Contains(m, "removing aged app folder " + home_ + "/.Skyhold/app"));
   EXPECT_LT(IndexOf(m, "running"), IndexOf(m, "done"));
   EXPECT_EQ(m.back(), "done");
+}
+
+}  // namespace
+
+namespace {
+
+// The started interface gets the launcher's standard streams and nothing else: neither the log, open
+// for writing, nor the single-instance lock, whose holder would otherwise outlive the launcher.
+TEST_F(LauncherRunTest, TheStartedInterfaceInheritsNoFileOfTheLaunchers) {
+  EXPECT_EQ(Run(), 0);
+  std::vector<std::string> out;
+  ASSERT_TRUE(Eventually([&] {
+    out = Lines(ReadFile(at("run.out")));
+    return Contains(out, "corvane-ui: inherited descriptors listed");
+  })) << ReadFile(at("run.out"));
+  std::vector<std::string> own;
+  for (const std::string& file : {home_ + "/.Corvane/log/launcher.log", home_ + "/.Corvane/launcher.lock"}) {
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0) << file;
+    own.push_back(std::to_string(st.st_dev) + " " + std::to_string(st.st_ino));
+  }
+  for (const std::string& line : out) {
+    for (const std::string& id : own) {
+      const std::string prefix = "corvane-ui: inherited descriptor ";
+      if (line.rfind(prefix, 0) == 0) {
+        EXPECT_NE(line.substr(line.find(' ', prefix.size()) + 1), id) << line;
+      }
+    }
+  }
+}
+
+// A second start while the first runs leaves nothing in the log but its one DEBUG line: not even the
+// logger's note about a level file it cannot use, which the first one writes once.
+TEST_F(LauncherRunTest, ASecondStartWritesNoNoteOfItsOwn) {
+  const std::string levels = app_ + "/Contents/Resources/log/launcher.debug";
+  WriteFile(levels, "launcher_debug=7\nservice_debug=7 oops\n");
+  InstallOld(119);
+  const std::string termed = at("sleeper-got-term");
+  const pid_t sleeper =
+      testsupport::StartRunningUi(home_ + "/.Corvane/Corvane.app/Contents/MacOS", termed, 3000);
+  ASSERT_GT(sleeper, 0);
+  stale_pid_ = sleeper;
+  std::thread reaper([sleeper] { waitpid(sleeper, nullptr, 0); });
+  WriteFile(home_ + "/.Corvane/ui.pid", "pid=" + std::to_string(sleeper) + "\n");
+
+  const pid_t first = Start("first");
+  // The first one waits for the interface it asked to stop.
+  EXPECT_TRUE(Eventually([&] { return Exists(termed); }));
+  EXPECT_EQ(Run("second"), 0);
+  EXPECT_EQ(Wait(first), 0);
+  reaper.join();
+  const std::vector<std::string> m = Messages(Log());
+  EXPECT_EQ(std::count_if(m.begin(), m.end(),
+                          [](const std::string& s) { return s.rfind("ignoring log level file", 0) == 0; }),
+            1)
+      << Log();
+}
+
+// Without HOME, and without a home in the password database, the launcher says why on standard error
+// and stops before it writes anything ("/.Corvane" would be nobody's home).
+TEST_F(LauncherRunTest, WithoutAnyHomeFolderNothingIsWritten) {
+  if (!testsupport::IsRoot()) GTEST_SKIP() << "needs root to run as an account the password database lacks";
+  const uid_t nobody_known = 54321;
+  ASSERT_EQ(getpwuid(nobody_known), nullptr) << "uid " << nobody_known << " has an account here";
+  const std::string cwd = at("cwd");
+  fs::create_directory(cwd);
+  for (const std::string& folder : {tmp(), cwd}) chmod(folder.c_str(), 0777);
+  const auto before = Snapshot(tmp());
+  testsupport::LaunchAs as;
+  as.uid = nobody_known;
+  as.gid = nobody_known;
+  as.no_home = true;
+  const pid_t pid = testsupport::StartLauncher(app_, home_, at("nohome"), as);
+  EXPECT_NE(Wait(pid), 0);
+  const std::string err = ReadFile(at("nohome.err"));
+  EXPECT_NE(err.find("cannot tell the user's home folder, stopping: HOME is not set and the password "
+                     "database has no account with uid 54321"),
+            std::string::npos)
+      << err;
+  auto after = Snapshot(tmp());
+  after.erase("/nohome.out");
+  after.erase("/nohome.err");
+  EXPECT_EQ(Difference(before, after), "");
+  EXPECT_FALSE(Exists("/.Corvane"));
 }
 
 }  // namespace

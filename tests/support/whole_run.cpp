@@ -123,7 +123,11 @@ pid_t StartLauncher(const std::string& bundle, const std::string& home, const st
       clearenv();
       for (const auto& [name, value] : keep) setenv(name.c_str(), value.c_str(), 1);
     }
-    setenv("HOME", home.c_str(), 1);
+    if (as.no_home) {
+      unsetenv("HOME");
+    } else {
+      setenv("HOME", home.c_str(), 1);
+    }
     setenv("TMPDIR", tmpdir.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     unsetenv("QT_PLUGIN_PATH");
@@ -134,6 +138,9 @@ pid_t StartLauncher(const std::string& bundle, const std::string& home, const st
     if (o < 0 || e < 0) _exit(126);
     dup2(o, 1);
     dup2(e, 2);
+    // The launcher gets its standard streams and nothing else of the test's, as from a desktop.
+    close(o);
+    close(e);
     if (as.uid >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(as.gid)) != 0 ||
                         setuid(static_cast<uid_t>(as.uid)) != 0))
       _exit(125);

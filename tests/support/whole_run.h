@@ -43,6 +43,8 @@ struct LaunchAs {
   bool bare_environment = false;
   // LC_ALL for the process, when not empty.
   std::string lc_all;
+  // Without HOME in the environment (`home` then only decides where TMPDIR is).
+  bool no_home = false;
   // What to run instead of the bundle's executable, when not empty: a path (a symbolic link to it,
   // say), or a bare name that is looked up in PATH; and PATH for the process, when not empty.
   std::string exe, path;

@@ -2,6 +2,8 @@
 // the key=value form the launcher reads to stop it before an upgrade), then shows a small window
 // saying that it runs. Without a display (the offscreen or minimal platform) it exits after a moment,
 // so that tests and unattended demonstrations leave nothing running.
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
@@ -30,9 +32,25 @@ QString BuildNumber() {
   return info.value("Version/build_version").toString();
 }
 
+// Lists on standard output every descriptor beyond the standard streams that this program was started
+// with, as "corvane-ui: inherited descriptor <fd> <device> <inode>", then "corvane-ui: inherited
+// descriptors listed": whoever starts the interface should pass on nothing of its own (a log file
+// open for writing, a lock). Asked before the toolkit opens anything.
+void ListInheritedDescriptors() {
+  for (int fd = 3; fd < 1024; ++fd) {
+    struct stat st;
+    if (fstat(fd, &st) == 0)
+      printf("corvane-ui: inherited descriptor %d %llu %llu\n", fd,
+             static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino));
+  }
+  printf("corvane-ui: inherited descriptors listed\n");
+  fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  ListInheritedDescriptors();
   QApplication app(argc, argv);
   const qint64 pid = QCoreApplication::applicationPid();
   const QString folder = QDir::homePath() + "/.Corvane";
