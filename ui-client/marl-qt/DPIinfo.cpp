@@ -32,12 +32,25 @@ double DPIinfo::getDPI() const {
   if (screen == nullptr || ToolkitScales(*screen)) return 1.0;
   // In quarter steps, so that a screen of about 100 dots per inch (X11's and Qt's usual guess) stays at
   // 1.0 and 144 gives exactly 1.5 rather than a size a pixel short.
-  const double quarters = std::round(screen->logicalDotsPerInch() / 96.0 * 4.0);
+  const double quarters = std::round(screen->logicalDotsPerInch() / referenceDpi() * 4.0);
   return quarters > 0.0 ? quarters / 4.0 : 1.0;
 }
 
 void DPIinfo::setDPI(double factor) {
   override_ = factor > 0.0 ? factor : 0.0;
+}
+
+double DPIinfo::referenceDpi() const {
+  if (reference_override_ > 0.0) return reference_override_;
+#ifdef __APPLE__
+  return 72.0;  // Cocoa's logical density at a device pixel ratio of 1
+#else
+  return 96.0;
+#endif
+}
+
+void DPIinfo::setReferenceDpi(double dpi) {
+  reference_override_ = dpi > 0.0 ? dpi : 0.0;
 }
 
 QString DPIinfo::getScaledStyleSheet(const QString& styleSheet) const {

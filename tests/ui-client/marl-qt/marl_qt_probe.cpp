@@ -4,6 +4,7 @@
 //   marl_qt_probe language  prints HalcLocale's default language code
 //   marl_qt_probe dpi       prints DPIinfo::getDPI() for the primary screen
 //   marl_qt_probe dpi-scaled  the same with Qt's high-DPI scaling attribute set
+//   marl_qt_probe dpi-mac   the same against macOS's reference density (72)
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -20,8 +21,9 @@ int main(int argc, char** argv) {
     printf("%s\n", HalcLocale::getInstance()->getDefaultLanguage().toUtf8().constData());
     return 0;
   }
-  if (strcmp(mode, "dpi") == 0 || strcmp(mode, "dpi-scaled") == 0) {
+  if (strcmp(mode, "dpi") == 0 || strcmp(mode, "dpi-scaled") == 0 || strcmp(mode, "dpi-mac") == 0) {
     if (strcmp(mode, "dpi-scaled") == 0) QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    if (strcmp(mode, "dpi-mac") == 0) DPIinfo::getInstance()->setReferenceDpi(72.0);
     QApplication app(argc, argv);
     printf("%g\n", DPIinfo::getInstance()->getDPI());
     return 0;
@@ -36,6 +38,6 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  fprintf(stderr, "usage: marl_qt_probe single|language|dpi|dpi-scaled\n");
+  fprintf(stderr, "usage: marl_qt_probe single|language|dpi|dpi-scaled|dpi-mac\n");
   return 2;
 }

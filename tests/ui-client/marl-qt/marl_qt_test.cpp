@@ -1,6 +1,8 @@
 // The UI support layer: the single-instance rule across processes, the path registry, the language
 // code and the screen scale.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -15,6 +17,11 @@
 #include "temp_dir.h"
 
 namespace {
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
 
 QProcessEnvironment ProbeEnv(const std::string& home, const std::string& tmp) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -118,6 +125,24 @@ TEST_F(SingleInstanceTest, NormalExitReleasesAndHomesAreIndependent) {
   EXPECT_EQ(RunProbe("single", env_a), "running=0");
 }
 
+// One home, one launcher: the lock is in the home folder, so neither another TMPDIR nor another
+// spelling of the same home (a link to it, a trailing slash) lets a second one run.
+TEST_F(SingleInstanceTest, OneHomeIsOneLauncherWhateverItsTmpdirOrSpelling) {
+  const std::string home = at("home");
+  ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
+  ASSERT_EQ(symlink(home.c_str(), at("home-link").c_str()), 0);
+  for (const char* tmp : {"tmp-a", "tmp-b"}) ASSERT_EQ(mkdir(at(tmp).c_str(), 0755), 0);
+  auto holder = StartProbe("single", ProbeEnv(home, at("tmp-a")));
+  ASSERT_EQ(FirstLine(*holder), "running=0");
+  EXPECT_EQ(RunProbe("single", ProbeEnv(home, at("tmp-b"))), "running=1");
+  EXPECT_EQ(RunProbe("single", ProbeEnv(at("home-link"), at("tmp-b"))), "running=1");
+  EXPECT_EQ(RunProbe("single", ProbeEnv(home + "/", at("tmp-a"))), "running=1");
+  EXPECT_TRUE(Exists(home + "/.Corvane/launcher.lock"));
+  holder->closeWriteChannel();
+  ASSERT_TRUE(holder->waitForFinished(30000));
+  EXPECT_EQ(RunProbe("single", ProbeEnv(at("home-link"), at("tmp-b"))), "running=0");
+}
+
 TEST(UIPathManagerTest, StoresExactlyTheLastPathPerKey) {
   UIPathManager* registry = UIPathManager::getInstance();
   EXPECT_EQ(registry, UIPathManager::getInstance());
@@ -210,6 +235,11 @@ TEST(DPIinfoTest, ScaleIsWhatTheToolkitDoesNotApply) {
   EXPECT_DOUBLE_EQ(dpi->getDPI(), 2.0);
   dpi->setDPI(0.0);
   EXPECT_DOUBLE_EQ(dpi->getDPI(), 1.0);
+#ifdef __APPLE__
+  EXPECT_DOUBLE_EQ(dpi->referenceDpi(), 72.0);
+#else
+  EXPECT_DOUBLE_EQ(dpi->referenceDpi(), 96.0);
+#endif
 
   const struct {
     const char* font_dpi;
@@ -223,6 +253,9 @@ TEST(DPIinfoTest, ScaleIsWhatTheToolkitDoesNotApply) {
       {nullptr, "1.5", "dpi", "1"},         //
       {"144", "2", "dpi", "1"},             //
       {"144", nullptr, "dpi-scaled", "1"},  // the high-DPI scaling attribute
+      {"72", nullptr, "dpi-mac", "1"},      // a non-Retina Mac: 72 is its standard density
+      {"144", nullptr, "dpi-mac", "2"},     //
+      {"72", "2", "dpi-mac", "1"},          //
   };
   for (const auto& c : cases) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
