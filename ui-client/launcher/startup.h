@@ -14,10 +14,10 @@ namespace startup {
 QString RunningExecutablePath();
 
 // Qt's plug-in folder: Contents/Frameworks/plugins of the bundle whose Contents/MacOS holds the
-// running executable `running_exe` (resolved and absolute). Started by a full path (`argv0` absolute)
-// whose Contents folder is that bundle's, it is `argv0` + "/../../Frameworks/plugins" cleaned, spelled
-// as typed. Otherwise (a bare name found through PATH, a relative path, a symbolic link from another
-// folder) it is spelled from `running_exe`; when `running_exe` is empty, from `argv0` as typed.
+// running executable `running_exe` (absolute; links on its way are resolved here). Started by a full path
+// (`argv0` absolute) whose Contents folder is that bundle's, it is `argv0` + "/../../Frameworks/plugins"
+// cleaned, spelled as typed. Otherwise (a bare name found through PATH, a relative path, a symbolic link from
+// another folder) it is spelled from `running_exe`; when `running_exe` is empty, from `argv0` as typed.
 // `argv0` may be null.
 QString PluginFolder(const char* argv0, const QString& running_exe);
 
