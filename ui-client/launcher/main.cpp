@@ -79,9 +79,9 @@ int main(int argc, char** argv) {
   // 5. The path registry: the home folder's paths and the bundle's resources.
   RegisterUserPaths(home, QCoreApplication::applicationDirPath());
 
-  // 6. The debug switch file inside the bundle.
+  // 6. The debug switch file: the bundle's, or without one the user's (a signed bundle stays sealed).
   const std::string debug_file =
-      (RegistryPath("root_resource_path") + "/log/launcher.debug").toUtf8().toStdString();
+      startup::DebugSwitchFile(RegistryPath("root_resource_path"), RegistryPath("user_corvane_path"));
 
   // 7. The log folder.
   const std::string log_dir = (RegistryPath("user_corvane_path") + "/log").toUtf8().toStdString();

@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -35,9 +36,21 @@ QString PluginFolder(const char* argv0, const QString& running_exe) {
   if (!QDir::isAbsolutePath(typed)) return from_exe;
   // "/../.." is taken lexically: it names the real bundle's Contents folder only when the folder so
   // typed resolves to the one that holds the running executable.
+  // Both sides resolved: a folder on the way may be a link (macOS's /var -> /private/var), and the
+  // platform's answer need not have resolved it.
   const QString typed_contents = QFileInfo(QDir::cleanPath(typed + "/../..")).canonicalFilePath();
-  const QString real_contents = QDir::cleanPath(running_exe + "/../..");
-  return typed_contents == real_contents ? from_typed : from_exe;
+  const QString exe_contents = QDir::cleanPath(running_exe + "/../..");
+  const QString real_contents = QFileInfo(exe_contents).canonicalFilePath();
+  const bool same =
+      !typed_contents.isEmpty() && typed_contents == (real_contents.isEmpty() ? exe_contents : real_contents);
+  return same ? from_typed : from_exe;
+}
+
+std::string DebugSwitchFile(const QString& bundle_resources, const QString& user_folder) {
+  const QByteArray in_bundle = (bundle_resources + "/log/launcher.debug").toUtf8();
+  struct stat st;
+  if (lstat(in_bundle.constData(), &st) == 0) return in_bundle.toStdString();
+  return (user_folder + "/log/launcher.debug").toUtf8().toStdString();
 }
 
 QTranslator* Localize(const QString& language) {

@@ -4,6 +4,7 @@
 #define CORVANE_UI_CLIENT_LAUNCHER_STARTUP_H_
 
 #include <QString>
+#include <string>
 
 class QTranslator;
 
@@ -20,6 +21,12 @@ QString RunningExecutablePath();
 // another folder) it is spelled from `running_exe`; when `running_exe` is empty, from `argv0` as typed.
 // `argv0` may be null.
 QString PluginFolder(const char* argv0, const QString& running_exe);
+
+// The debug switch file (per-component log levels): "log/launcher.debug" in the bundle's resources
+// folder `bundle_resources` when anything is there, otherwise "log/launcher.debug" in the per-user
+// folder `user_folder` (~/.Corvane). Adding a file to a signed bundle breaks its seal, so support can
+// ask for the per-user one instead; the bundle's, put there by whoever built it, still wins.
+std::string DebugSwitchFile(const QString& bundle_resources, const QString& user_folder);
 
 // The user's language, `language` being a code such as "enu" or "tha": installs a translator for
 // ":/<language>.qm" when the resource has it, fills the string table, and makes the application font

@@ -469,6 +469,22 @@ TEST(StartupTest, LanguageChoosesTranslatorAndFont) {
 
 // The plug-in folder keeps the spelling of a full path that leads to the bundle, and comes from the
 // running executable's real place when started by a bare name, a relative path or a link elsewhere.
+// The levels come from the bundle's debug file, or, where a signed bundle must stay untouched, from
+// the user's; the bundle's wins when both are there.
+TEST_F(LauncherTest, DebugSwitchFileInTheBundleOrElseInTheUsersFolder) {
+  const QString resources = QString::fromStdString(at("Corvane.app/Contents/Resources"));
+  const QString user = QString::fromStdString(at("home/.Corvane"));
+  const std::string bundle_file = at("Corvane.app/Contents/Resources/log/launcher.debug");
+  const std::string user_file = at("home/.Corvane/log/launcher.debug");
+  EXPECT_EQ(startup::DebugSwitchFile(resources, user), user_file);
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(at("home/.Corvane/log"))));
+  WriteFile(user_file, "launcher_debug=7\n");
+  EXPECT_EQ(startup::DebugSwitchFile(resources, user), user_file);
+  ASSERT_TRUE(QDir().mkpath(resources + "/log"));
+  WriteFile(bundle_file, "launcher_debug=6\n");
+  EXPECT_EQ(startup::DebugSwitchFile(resources, user), bundle_file);
+}
+
 TEST_F(LauncherTest, PluginFolderFollowsTheRealExecutable) {
   namespace fs = std::filesystem;
   const std::string root = fs::canonical(tmp()).string();
