@@ -4,7 +4,8 @@
 // about 1 MB and 2 ms of a start with nothing to upgrade. The launcher executable is linked so that
 // libarchive is needed only where no other definition of these functions exists (--as-needed), and
 // these definitions take the place of the library's own. A libarchive call added to the extractor
-// must be added here too, or the launcher names libarchive again (`readelf -d` shows it).
+// must be added here too, or the launcher names libarchive again, which the build refuses
+// (check-archive-on-demand.cmake).
 //
 // Each function forwards to the library's function of the same name, looked up once (Find). When the library
 // or a function cannot be loaded (each logged once), the allocating functions return null, which the
@@ -20,7 +21,11 @@ namespace {
 
 const char kLog[] = "extractor_debug";
 
-const char kLibrary[] = "libarchive.so.13";  // the library's name since libarchive 3.0
+#ifndef CORVANE_LIBARCHIVE_SONAME
+#error "CORVANE_LIBARCHIVE_SONAME must name the libarchive the build links (its SONAME)"
+#endif
+// The name the library found at configure time gives itself, so the one loaded is the one built against.
+const char kLibrary[] = CORVANE_LIBARCHIVE_SONAME;
 
 void* Library() {
   static void* const handle = [] {
