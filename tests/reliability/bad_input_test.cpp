@@ -98,13 +98,14 @@ class BadInputTest : public testsupport::TempDirTest {
     EXPECT_TRUE(BackupNames(app_).empty()) << "backup left: " << BackupNames(app_).front();
   }
   bool Logged(const std::string& text) const { return log_.find(text) != std::string::npos; }
-  // Nothing in ~/.Corvane but the bundle, the data, the log, ui.pid and copies set aside for removal.
+  // Nothing in ~/.Corvane but the bundle, the data, the log, ui.pid, the single-instance lock and copies
+  // set aside for removal.
   // Copies set aside are allowed only with `aside_allowed`.
   void ExpectOnlyOwnFilesInCorvane(bool aside_allowed = true) {
     for (const auto& entry : fs::directory_iterator(corvane_)) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Corvane.app" || name == "data" || name == "log" || name == "ui.pid" ||
-                  (aside_allowed && name.rfind("Corvane.app_trash.", 0) == 0))
+                  name == "launcher.lock" || (aside_allowed && name.rfind("Corvane.app_trash.", 0) == 0))
           << "left behind: " << name;
     }
   }

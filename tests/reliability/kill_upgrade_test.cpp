@@ -218,7 +218,7 @@ class KillUpgradeTest : public testsupport::TempDirTest {
       EXPECT_EQ(Snapshot(h.skyhold + "/data", false), h.predecessor_data_before)
           << "the predecessor's data changed";
     }
-    const std::set<std::string> allowed = {"Corvane.app", "data", "log", "ui.pid"};
+    const std::set<std::string> allowed = {"Corvane.app", "data", "log", "ui.pid", "launcher.lock"};
     for (const auto& entry : fs::directory_iterator(h.corvane))
       EXPECT_EQ(allowed.count(entry.path().filename().string()), 1u) << "left behind: " << entry.path();
   }
