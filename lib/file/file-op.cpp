@@ -834,7 +834,8 @@ int FSMktemp(const ustring& dir, ustring& path) {
   char name[kTempTemplateSize];
   snprintf(name, sizeof(name), "%s/XXXXXX", dir.c_str());
   const std::string templ(name);  // mkstemp overwrites the X's even when it fails
-  int fd = mkstemp(name);
+  // Closed on exec: a program started on another thread meanwhile must not inherit it.
+  int fd = mkostemp(name, O_CLOEXEC);
   if (fd < 0) {
     int err = errno;
     LOG_ERROR(kLog, "mkstemp(%s): %s", templ.c_str(), strerror(err));
