@@ -319,6 +319,12 @@ TEST_F(LauncherRunTest, WithoutALogFolderTheUpgradeStillHappens) {
   EXPECT_GT(UiPid(), 0);
   for (auto& entry : fs::recursive_directory_iterator(home_))
     EXPECT_EQ(entry.path().filename().string().find("launcher.log"), std::string::npos) << entry.path();
+  // Said once, where it can still be seen.
+  const std::string err = ReadFile(at("run.err"));
+  const std::string said = "cannot create log folder '" + home_ + "/.Corvane/log', no log file is written";
+  const size_t at_ = err.find(said);
+  EXPECT_NE(at_, std::string::npos) << err;
+  EXPECT_EQ(err.find(said, at_ + 1), std::string::npos) << err;
 }
 
 // Every line has the log's fixed form, names its own source file, and carries this run's pid; the
