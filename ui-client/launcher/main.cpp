@@ -66,10 +66,11 @@ int main(int argc, char** argv) {
 
   // Every per-user path, the single-instance lock's included, is below the home folder. Without one
   // (no HOME and no home in the password database) nothing is written: "/.Corvane" is nobody's.
-  QString no_home;
-  const QString home = UserHomePath(&no_home);
+  const QString home = Service::GetUserInstallPath();
   if (home.isEmpty()) {
-    LOG_ERROR(kComponent, "cannot tell the user's home folder, stopping: %s", qUtf8Printable(no_home));
+    QString why;
+    UserHomePath(&why);
+    LOG_ERROR(kComponent, "cannot tell the user's home folder, stopping: %s", qUtf8Printable(why));
     return 1;
   }
 
