@@ -153,10 +153,11 @@ bool UnescapedValue(const QByteArray& data, int from, int to, bool utf8, QString
         break;
       }
       const char e = data[i++];
-      bool known = false;
+      const char* named = nullptr;
       for (const auto& escape : kEscapes)
-        known = known || (e == escape[0] && (*text += QLatin1Char(escape[1]), true));
-      if (known) {
+        if (e == escape[0]) named = escape;
+      if (named != nullptr) {
+        *text += QLatin1Char(named[1]);
       } else if (e == 'x') {
         if (i >= to) {
           chop = false;
@@ -166,8 +167,9 @@ bool UnescapedValue(const QByteArray& data, int from, int to, bool utf8, QString
       } else if (e >= '0' && e <= '7') {
         numeric(8, e - '0');
       } else if (e == '\n' || e == '\r') {
+        // A line continued: the break (one of \n, \r, \r\n, \n\r) is dropped.
         if (i < to && (data[i] == '\n' || data[i] == '\r') && data[i] != e) ++i;
-      }
+      }  // Any other escaped character is dropped.
       chop_limit = text->size();
     } else if (c == '"') {
       ++i;

@@ -277,6 +277,9 @@ TEST_F(ServiceTest, VersionFilesReadAsQSettingsReadsThem) {
       {"[Version\nbuild_version=13\n", "13"},
       {"[Version]]x\nbuild_version=14\n", "14"},
       {"[Version]\n=15\nbuild_version==16\n", "=16"},
+      {"[Version]\nmajor_version=a\\qb\\x\nminor_version=x\\101  \nicon_overlay_version=\\x41\n"
+       "build_version=b\\t  \n",
+       "b\t"},
       {"", ""},
   };
   const char* const keys[] = {"major_version", "minor_version", "build_version", "icon_overlay_version"};
