@@ -327,6 +327,24 @@ TEST_F(LauncherRunTest, WithoutALogFolderTheUpgradeStillHappens) {
   EXPECT_EQ(err.find(said, at_ + 1), std::string::npos) << err;
 }
 
+// A named pipe where the log file belongs never stops the launcher (opening it used to wait for a
+// reader for ever, with the single-instance lock held): the log is refused, the run goes on and says
+// so on standard error.
+TEST_F(LauncherRunTest, ANamedPipeForTheLogNeverStopsTheLauncher) {
+  fs::create_directories(home_ + "/.Corvane/log");
+  ASSERT_EQ(mkfifo((home_ + "/.Corvane/log/launcher.log").c_str(), 0644), 0);
+
+  EXPECT_EQ(Run(), 0);
+
+  EXPECT_EQ(Snapshot(Installed(), false), Snapshot(reference_, false));
+  EXPECT_TRUE(fs::is_fifo(home_ + "/.Corvane/log/launcher.log"));
+  const std::string err = ReadFile(at("run.err"));
+  EXPECT_NE(
+      err.find("cannot open log file '" + home_ + "/.Corvane/log/launcher.log', logging to standard error"),
+      std::string::npos)
+      << err;
+}
+
 // Every line has the log's fixed form, names its own source file, and carries this run's pid; the
 // path dump shows the seven keys, the four never registered ones empty.
 TEST_F(LauncherRunTest, LogLinesHaveTheFixedFormAndExactTexts) {
