@@ -100,6 +100,8 @@ TEST_P(ConcurrentStartTest, TenLaunchersAtOnceUpgradeExactlyOnce) {
   WriteFile(home + "/.Corvane/data/journal", "the user's journal\n");
   if (!GetParam()) WriteTree(app, BundleEntries(119, 50, 2048, "119"));
 
+  fs::create_directories(at("tmp-even"));
+  fs::create_directories(at("tmp-odd"));
   // All ten wait on one pipe and start the launcher the moment it closes.
   int gate[2];
   ASSERT_EQ(pipe(gate), 0);
@@ -113,7 +115,8 @@ TEST_P(ConcurrentStartTest, TenLaunchersAtOnceUpgradeExactlyOnce) {
       }
       const std::string exe = bundle + "/Contents/MacOS/corvane-launcher";
       setenv("HOME", home.c_str(), 1);
-      setenv("TMPDIR", tmp().c_str(), 1);  // where the single-instance lock file goes
+      // Two temporary folders: one home is one launcher whatever each one's TMPDIR.
+      setenv("TMPDIR", at(i % 2 == 0 ? "tmp-even" : "tmp-odd").c_str(), 1);
       setenv("QT_QPA_PLATFORM", "offscreen", 1);
       unsetenv("QT_PLUGIN_PATH");
       const std::string out = at("l" + std::to_string(i) + ".out");
