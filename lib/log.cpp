@@ -35,8 +35,9 @@ bool IsStandardStream(FILE* fp) {
 
 // Every file the logger writes: opened without waiting (a named pipe put in the log's place), closed
 // on exec (a started program must not keep the log open), and only when it is a regular file.
-FILE* OpenForAppending(const std::string& path) {
-  return OpenRegularStream(path.c_str(), "a", nullptr);
+// `*error` (when not null) says why one could not be opened (RegularFileErrorText).
+FILE* OpenForAppending(const std::string& path, int* error = nullptr) {
+  return OpenRegularStream(path.c_str(), "a", error);
 }
 
 std::atomic<int> cached_process_id{0};
@@ -124,7 +125,7 @@ class Line {
   bool Print(const char* prefix, size_t prefix_size, const char* fmt, va_list args, int err) {
     // Not every C library knows "%m" (Darwin's prints "m"): it is expanded here, the same everywhere.
     std::string expanded;
-    if (strchr(fmt, '%') != nullptr && strstr(fmt, "%m") != nullptr) {
+    if (strstr(fmt, "%m") != nullptr) {
       expanded = ExpandErrnoConversion(fmt, err);
       fmt = expanded.c_str();
     }
@@ -342,13 +343,14 @@ void Logger::LogMsg2(Level level, const std::string& component, const char* fmt,
 
 bool Logger::ReopenAfterFailedRotation() {
   if (log_path.empty()) return false;
-  FILE* fp = OpenForAppending(log_path);
+  int err = 0;
+  FILE* fp = OpenForAppending(log_path, &err);
   if (fp == nullptr) {
     // Said once per process, so a lasting problem does not flood standard error.
     static bool reported = false;
     if (!reported) {
-      int err = errno;
-      fprintf(stderr, "logger: cannot reopen %s: %s (%d)\n", log_path.c_str(), strerror(err), err);
+      fprintf(stderr, "logger: cannot reopen %s: %s (%d)\n", log_path.c_str(),
+              RegularFileErrorText(err).c_str(), err);
       reported = true;
     }
     return false;
