@@ -327,6 +327,23 @@ TEST_F(LauncherRunTest, WithoutALogFolderTheUpgradeStillHappens) {
   EXPECT_EQ(err.find(said, at_ + 1), std::string::npos) << err;
 }
 
+// A signed bundle must stay as it was signed: without a debug switch file in the bundle, the user's
+// ~/.Corvane/log/launcher.debug raises the levels; the bundle's wins when it has one.
+TEST_F(LauncherRunTest, TheUsersDebugSwitchFileServesWhenTheBundleHasNone) {
+  fs::remove(app_ + "/Contents/Resources/log/launcher.debug");
+  fs::create_directories(home_ + "/.Corvane/log");
+  WriteFile(home_ + "/.Corvane/log/launcher.debug", "launcher_debug=7\n");
+  EXPECT_EQ(Run("user"), 0);
+  EXPECT_TRUE(Contains(Messages(Log()), "running")) << Log();
+  stale_pid_ = UiPid();
+  ASSERT_TRUE(Eventually([&] { return !Alive(stale_pid_); }));
+
+  WriteFile(app_ + "/Contents/Resources/log/launcher.debug", "launcher_debug=4\n");
+  WriteFile(home_ + "/.Corvane/log/launcher.log", "");
+  EXPECT_EQ(Run("bundle"), 0);
+  EXPECT_FALSE(Contains(Messages(Log()), "running")) << Log();
+}
+
 // A named pipe where the log file belongs never stops the launcher (opening it used to wait for a
 // reader for ever, with the single-instance lock held): the log is refused, the run goes on and says
 // so on standard error.
