@@ -130,11 +130,13 @@ class ServiceTest : public testsupport::TempDirTest {
       signals_.push_back(Signal{pid, sig, result, error});
     });
     launch_services::SetObserver([this](const launch_services::Request& r) { requests_.push_back(r); });
+    testpackage::AllowLaunchesOnlyBelow(tmp());
   }
   void TearDown() override {
     SetSignalGate(nullptr);
     SetSignalObserver(nullptr);
     launch_services::SetObserver(nullptr);
+    launch_services::SetGate(nullptr);
     Logger::Destroy();
     qputenv("HOME", old_home_);
   }
@@ -157,9 +159,9 @@ class ServiceTest : public testsupport::TempDirTest {
   // The package of build `build`: a bundle with its INFO and interface executable (3 entries more
   // than the folders).
   void MakePackage(const std::string& build) {
-    ASSERT_EQ("", testpackage::WriteArchive(
-                      package(), {Dir("Contents/"), File("Contents/Resources/INFO", Info(build)),
-                                  File("Contents/MacOS/corvane-ui", kStartedUi, 0755)}));
+    ASSERT_EQ("", testpackage::WriteArchive(package(),
+                                            {Dir("Contents/"), File("Contents/Resources/INFO", Info(build)),
+                                             File("Contents/MacOS/corvane-ui", kStartedUi, 0755)}));
   }
   void ShipBuild(const std::string& build) { WriteInfo(resources() + "/INFO", build); }
   // The toolkit keeps INI files it has read and reads one again only when its size or time changed:
@@ -711,6 +713,32 @@ TEST_F(ServiceTest, LaunchStartsTheInterfaceInItsOwnFolder) {
   // An interface that cannot be executed is reported as not started.
   ASSERT_EQ(0, chmod(ui().c_str(), 0644));
   EXPECT_EQ(-1, service.LaunchPerUserBin());
+}
+
+// A request the gate refuses runs nothing and fails; the launch is reported as failed.
+TEST_F(ServiceTest, ARefusedLaunchRunsNothing) {
+  MakePackage("120");
+  MacService service;
+  ASSERT_EQ(0, service.HandlePackageUpgrade());
+  // Collect every child this test process has had, so that a child found below was started here.
+  while (waitpid(-1, nullptr, 0) > 0) {
+  }
+  std::vector<launch_services::Request> refused;
+  launch_services::SetGate([&refused](const launch_services::Request& r) {
+    refused.push_back(r);
+    return false;
+  });
+  EXPECT_EQ(-1, service.LaunchPerUserBin());
+  service.PostUpgrade();
+  ASSERT_EQ(4u, refused.size());
+  EXPECT_EQ(launch_services::Request::kUnregister, refused[0].kind);
+  EXPECT_EQ(launch_services::Request::kOpenNewInstance, refused[1].kind);
+  EXPECT_TRUE(Logged("Cannot unregister bundle, " + app()));
+  EXPECT_TRUE(Logged("Failed to launch Skyhold UI"));
+  errno = 0;
+  EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG)) << "a refused request started a process";
+  EXPECT_EQ(ECHILD, errno);
+  EXPECT_FALSE(Exists(app() + "/Contents/started"));
 }
 
 TEST_F(ServiceTest, CopyPath) {
