@@ -40,13 +40,13 @@ void SetGate(std::function<bool(const Request&)> gate);
 
 // Removes `bundle` from the Launch Services database, waiting for the tool without a time limit.
 // 0 on success; otherwise the tool's exit code, -2 when it crashed or -1 when it could not start
-// (QProcess::execute's codes).
+// (QProcess::execute's codes) or the gate refused it.
 int UnregisterBundle(const QString& bundle);
 
 // Opens a new instance of `bundle`, even when one already runs, without waiting for or tracking it.
-// True when the process was started: where the executable is run directly, its exec succeeded. It is
-// then the caller's child and never waited for: once it ends, it stays a zombie until the caller exits
-// (the launcher exits right after starting it).
+// True when the process was started (false when the gate refused it): where the executable is run
+// directly, its exec succeeded. It is then the caller's child and never waited for: once it ends, it
+// stays a zombie until the caller exits (the launcher exits right after starting it).
 bool OpenNewInstance(const QString& bundle);
 
 }  // namespace launch_services
