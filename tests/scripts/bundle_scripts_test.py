@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The scripts that make the package and the launcher bundle, run here as they run on a Mac: the
 Info.plist read back with plistlib, the macOS layout assembled around stand-in .dylib plug-ins and a
-stand-in macdeployqt, and the package's SHA-256 recorded in the bundle.
+stand-in macdeployqt, and the package's SHA-256 recorded in the bundle; and the scripts a Mac user
+runs kept to what macOS has (bash 3.2, BSD tools).
 
     bundle_scripts_test.py <source folder>
 """
@@ -191,6 +192,34 @@ class BundleScriptsTest(unittest.TestCase):
         r = self.make_bundle(out, "mac", ok=False)
         self.assertIn("no styles/libqmacstyle.dylib", r.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "out")) and os.listdir(os.path.join(self.tmp, "out")))
+
+
+class MacShellTest(unittest.TestCase):
+    """The scripts a Mac user runs use what macOS has: bash 3.2 and the BSD tools."""
+
+    SCRIPTS = ["setup", "test", "make-package", "make-bundle", "make-info-plist"]
+    # What bash 3.2 or the BSD tools lack, as it would be written.
+    FORBIDDEN = [(r"\bmapfile\b|\breadarray\b", "bash 4's mapfile"),
+                 (r"\bdeclare -A\b|\blocal -A\b", "bash 4's associative arrays"),
+                 (r"\$\{[A-Za-z_][A-Za-z0-9_]*(,,|\^\^)", "bash 4's case conversion"),
+                 (r";&|;;&", "bash 4's case fall-through"),
+                 (r"\bsed -i\b", "GNU sed -i (BSD sed needs a suffix)"),
+                 (r"\breadlink -f\b", "GNU readlink -f"),
+                 (r"\bstat -c\b", "GNU stat -c"),
+                 (r"-printf\b", "GNU find -printf"),
+                 (r"mktemp .*--suffix", "GNU mktemp --suffix"),
+                 (r"\bnproc\b", "GNU nproc (getconf _NPROCESSORS_ONLN works on both)")]
+
+    def test_no_gnu_only_options_or_bash4_features(self):
+        import re
+        for name in self.SCRIPTS:
+            with open(os.path.join(SCRIPTS, name)) as f:
+                lines = f.read().splitlines()
+            for n, line in enumerate(lines, 1):
+                code = line.split(" #", 1)[0] if not line.lstrip().startswith("#") else ""
+                for pattern, what in self.FORBIDDEN:
+                    with self.subTest(script=name, line=n, what=what):
+                        self.assertIsNone(re.search(pattern, code), f"{name}:{n}: {what}: {line.strip()}")
 
 
 if __name__ == "__main__":
