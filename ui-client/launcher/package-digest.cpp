@@ -11,6 +11,7 @@
 #ifdef __APPLE__
 #include <CommonCrypto/CommonDigest.h>
 #else
+#include <dlfcn.h>
 #include <nettle/sha2.h>
 #endif
 
@@ -24,13 +25,13 @@ constexpr size_t kHexDigits = 2 * kDigestBytes;
 // A digest file is one short line; anything much longer is not one.
 constexpr size_t kMaxDigestFile = 4096;
 
-// SHA-256 with the platform's implementation.
+#ifdef __APPLE__
+
+// SHA-256 with the platform's implementation; usable() is always true here.
 class Sha256 {
  public:
-#ifdef __APPLE__
-  Sha256() {
-    CC_SHA256_Init(&context_);
-  }
+  Sha256() { CC_SHA256_Init(&context_); }
+  bool usable() const { return true; }
   void Add(const unsigned char* data, size_t size) {
     while (size > 0) {  // CC_LONG is 32 bits
       const CC_LONG part = size > 0x40000000 ? 0x40000000 : static_cast<CC_LONG>(size);
@@ -39,27 +40,61 @@ class Sha256 {
       size -= part;
     }
   }
-  void Finish(unsigned char digest[kDigestBytes]) {
-    CC_SHA256_Final(digest, &context_);
-  }
+  void Finish(unsigned char digest[kDigestBytes]) { CC_SHA256_Final(digest, &context_); }
 
  private:
   CC_SHA256_CTX context_;
+};
+
 #else
-  Sha256() {
-    sha256_init(&context_);
+
+// Nettle's SHA-256 functions, loaded the first time a package is checked rather than at every start
+// (as libarchive is, archive-on-demand.cpp, which brings Nettle with it on Debian anyway): null, logged
+// once, when the library or a function cannot be loaded. Any thread; loaded once.
+struct NettleSha256 {
+  decltype(&sha256_init) init;
+  decltype(&sha256_update) update;
+  decltype(&sha256_digest) digest;
+};
+
+const NettleSha256* Nettle() {
+  static const NettleSha256* const loaded = []() -> const NettleSha256* {
+    static const char kLibrary[] = "libnettle.so.8";  // the library's name since Nettle 3.6
+    void* handle = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      const char* why = dlerror();
+      LOG_ERROR(kLog, "cannot load %s: %s", kLibrary, why != nullptr ? why : "unknown error");
+      return nullptr;
+    }
+    static NettleSha256 functions;
+    functions.init = reinterpret_cast<decltype(functions.init)>(dlsym(handle, "nettle_sha256_init"));
+    functions.update = reinterpret_cast<decltype(functions.update)>(dlsym(handle, "nettle_sha256_update"));
+    functions.digest = reinterpret_cast<decltype(functions.digest)>(dlsym(handle, "nettle_sha256_digest"));
+    if (functions.init == nullptr || functions.update == nullptr || functions.digest == nullptr) {
+      LOG_ERROR(kLog, "%s has no SHA-256 functions", kLibrary);
+      return nullptr;
+    }
+    return &functions;
+  }();
+  return loaded;
+}
+
+// SHA-256 with the platform's implementation; usable() is false when it could not be loaded.
+class Sha256 {
+ public:
+  Sha256() : nettle_(Nettle()) {
+    if (nettle_ != nullptr) nettle_->init(&context_);
   }
-  void Add(const unsigned char* data, size_t size) {
-    sha256_update(&context_, size, data);
-  }
-  void Finish(unsigned char digest[kDigestBytes]) {
-    sha256_digest(&context_, kDigestBytes, digest);
-  }
+  bool usable() const { return nettle_ != nullptr; }
+  void Add(const unsigned char* data, size_t size) { nettle_->update(&context_, size, data); }
+  void Finish(unsigned char digest[kDigestBytes]) { nettle_->digest(&context_, kDigestBytes, digest); }
 
  private:
+  const NettleSha256* nettle_;
   struct sha256_ctx context_;
-#endif
 };
+
+#endif
 
 // Opens `path` for reading without blocking (opening a named pipe would wait for a writer) and keeps
 // it only when it is a regular file. The descriptor, or -1 with errno set (EINVAL for anything but a
@@ -81,7 +116,9 @@ int OpenRegularFile(const char* path) {
 
 // Why a file could not be used, for a log line.
 const char* Why(int err) {
-  return err == EINVAL ? "not a regular file" : strerror(err);
+  if (err == EINVAL) return "not a regular file";
+  if (err == ENOSYS) return "no SHA-256 implementation could be loaded";
+  return strerror(err);
 }
 
 // read() that goes on after a signal. The byte count, or -1 with errno set.
@@ -147,9 +184,13 @@ ustring PackageDigestPath(const ustring& package) {
 }
 
 int FileSha256(const ustring& path, std::string* hex) {
+  Sha256 sha;
+  if (!sha.usable()) {
+    errno = ENOSYS;
+    return -1;
+  }
   const int fd = OpenRegularFile(path.c_str());
   if (fd < 0) return -1;
-  Sha256 sha;
   std::vector<unsigned char> buffer(256 * 1024);
   ssize_t n;
   while ((n = ReadSome(fd, buffer.data(), buffer.size())) > 0) sha.Add(buffer.data(), static_cast<size_t>(n));

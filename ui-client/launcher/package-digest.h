@@ -4,8 +4,9 @@
 // it, in Contents/Resources/package/skyhold.hpk.sha256, as "<64 hex digits>  skyhold.hpk" (the form
 // sha256sum and `shasum -a 256` write, so `shasum -a 256 -c skyhold.hpk.sha256` checks it by hand). On a
 // Mac the bundle's code signature seals both files, so neither changes without the other being noticed.
-// The hash is the platform's: CommonCrypto on macOS, Nettle elsewhere (on Debian it comes with
-// libarchive), several times faster than a portable one. No state; any thread.
+// The hash is the platform's: CommonCrypto on macOS; elsewhere Nettle, loaded on the first check (on
+// Debian it comes with libarchive). Both are several times faster than a portable one. No state but
+// the loaded library; any thread.
 #ifndef CORVANE_UI_CLIENT_LAUNCHER_PACKAGE_DIGEST_H_
 #define CORVANE_UI_CLIENT_LAUNCHER_PACKAGE_DIGEST_H_
 
@@ -18,7 +19,8 @@ ustring PackageDigestPath(const ustring& package);
 
 // Fills `hex` with the SHA-256 of the file at `path`, 64 lower-case hex digits. The file is opened
 // without blocking (a named pipe never stalls the caller) and must be a regular file. 0, or -1 with
-// errno set: the error of the failing call, or EINVAL when `path` is not a regular file. Logs nothing.
+// errno set: the error of the failing call, EINVAL when `path` is not a regular file, ENOSYS when
+// the hash could not be loaded (logged once). Logs nothing else.
 int FileSha256(const ustring& path, std::string* hex);
 
 enum class PackageCheck {
