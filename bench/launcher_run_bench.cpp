@@ -113,6 +113,8 @@ void SetUpOnce() {
   fs::copy(CORVANE_BUNDLE, bundle, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   MakeBundleLikePackage(work + "/stage");
   Sh("cd " + Q(work + "/stage") + " && bsdtar -czf " + Q(package) + " Contents");
+  // Its SHA-256, as make-bundle records it: a full upgrade includes the package check.
+  Sh("cd " + Q(bundle + "/Contents/Resources/package") + " && sha256sum skyhold.hpk > skyhold.hpk.sha256");
   WriteText(bundle + "/Contents/Resources/INFO", Info(120));
   fs::remove_all(work + "/stage");
   struct stat st;

@@ -222,9 +222,11 @@ TEST_F(LauncherRunTest, UpgradeFrom119To120ReplacesTheBundleAndRemovesTheBackup)
 
 TEST_F(LauncherRunTest, FailedExtractionPutsTheOldBundleBackByteForByte) {
   InstallOld(119);
-  // A package cut short in the middle of its data.
+  // A package cut short in the middle of its data, in a bundle without a recorded digest: the
+  // extraction is what meets the damage.
   const std::string whole = ReadFile(package_);
   WriteFile(package_, whole.substr(0, whole.size() / 2));
+  fs::remove(package_ + ".sha256");
   const auto before = Snapshot(Installed());
 
   EXPECT_EQ(Run(), 0);
@@ -370,7 +372,7 @@ TEST_F(LauncherRunTest, LogLinesHaveTheFixedFormAndExactTexts) {
 
   const std::regex form(
       R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d \( *(\d+): *(\d+)\) \[(ERROR|WARNING|NOTE|INFO|DEBUG)\] )"
-      R"((main|launcher|cloud-service|mac/mac-service|extractor|file-op)\.cpp\((\d+)\): (.*)$)");
+      R"((main|launcher|cloud-service|mac/mac-service|package-digest|extractor|file-op)\.cpp\((\d+)\): (.*)$)");
   const std::vector<std::string> lines = Lines(Log());
   ASSERT_FALSE(lines.empty());
   std::map<std::string, int> files;
@@ -384,6 +386,7 @@ TEST_F(LauncherRunTest, LogLinesHaveTheFixedFormAndExactTexts) {
   EXPECT_GT(files["main"], 0);
   EXPECT_GT(files["launcher"], 0);
   EXPECT_GT(files["cloud-service"], 0);
+  EXPECT_GT(files["package-digest"], 0);  // the bundle's package checked against its digest
   EXPECT_GT(files["mac/mac-service"], 0);
   EXPECT_GT(files["extractor"], 0);
 

@@ -111,6 +111,7 @@ class BadInputTest : public testsupport::TempDirTest {
   }
   void Ship(const std::vector<Entry>& entries, const std::string& build) {
     WritePackage(bundle_ + "/Contents/Resources/package/skyhold.hpk", entries);
+    RecordPackageDigest(bundle_);
     WriteFile(bundle_ + "/Contents/Resources/INFO", Info(build));
   }
 
@@ -276,6 +277,7 @@ TEST_F(BadInputTest, PackageThatCannotBeUnpackedLeavesTheOldBundleExactly) {
     } else {
       WritePackage(package, c.entries);
     }
+    RecordPackageDigest(bundle_);  // the bundle was made with it: the extractor meets the damage
     Remember();
     EXPECT_EQ(Run(), 0);
     ExpectNothingLost(true);
@@ -378,12 +380,37 @@ TEST_F(BadInputTest, PackagesOfOtherToolsInstallWithoutALocale) {
     const std::string expected = at("expected" + std::to_string(n++));
     WriteTree(expected, c.entries);
     WritePackage(bundle_ + "/Contents/Resources/package/skyhold.hpk", c.entries, c.format);
+    RecordPackageDigest(bundle_);
     Remember();
     EXPECT_EQ(Run("bare", bare), 0);
     ExpectUpgraded(Snapshot(expected, false));
     ExpectNothingLost(false);
     EXPECT_FALSE(Exists(abs_name));
   }
+}
+
+// A plain tar cut at an entry boundary reads as a whole archive: only the SHA-256 the bundle recorded
+// when it was made tells that half of it is missing. Nothing is stopped, moved or extracted; the
+// installed copy stays as it was and is started.
+TEST_F(BadInputTest, PackageCutAtAnEntryBoundaryIsNeverInstalled) {
+  InstallOld();
+  const std::string tar = at("skyhold.tar");
+  ASSERT_EQ(std::system(("gzip -dc '" + at("skyhold.hpk") + "' > '" + tar + "'").c_str()), 0);
+  bundle_ = at("Cut.app");
+  MakeBundle(bundle_, tar, Info("120"));
+  // A tar header starts with the entry's name: the archive up to the eleventh filler's header.
+  const std::string whole = ReadFile(tar);
+  const size_t cut = whole.find(FillerName(10));
+  ASSERT_NE(cut, std::string::npos);
+  ASSERT_EQ(cut % 512, 0u);
+  WriteFile(bundle_ + "/Contents/Resources/package/skyhold.hpk", whole.substr(0, cut));
+  Remember();
+  EXPECT_EQ(Run(), 0);
+  ExpectNothingLost(true);
+  EXPECT_TRUE(Logged("/Contents/Resources/package/skyhold.hpk' is damaged: its SHA-256 is ")) << log_;
+  EXPECT_TRUE(Logged("not upgrading from a damaged package, the installed copy stays as it is")) << log_;
+  EXPECT_EQ(Extractions(), 0);
+  ExpectOnlyOwnFilesInCorvane(false);
 }
 
 // Folders without the owner's write bit, from a package or in a copy an earlier build left: the
@@ -498,6 +525,7 @@ TEST_F(BadInputTest, FailedRetryPutsTheLastCompleteCopyBack) {
     const auto old = Snapshot(app_ + "_tmp", true);
     WriteTree(copy_in_place ? app_ : app_ + "_tmp1", half);
     WriteFile(bundle_ + "/Contents/Resources/package/skyhold.hpk", whole.substr(0, whole.size() * 2 / 3));
+    RecordPackageDigest(bundle_);  // taken for whole, so that the extraction itself fails
     for (int run = 0; run < 2; ++run) {
       EXPECT_EQ(Run("run" + std::to_string(run)), 0);
       EXPECT_EQ(Difference(old, Snapshot(app_, true)), "") << "run " << run;

@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QByteArray>
+#include <QCryptographicHash>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -219,6 +221,15 @@ void MakeBundle(const std::string& dir, const std::string& package, const std::s
   fs::create_directories(resources + "/log");
   testsupport::WriteFile(resources + "/log/launcher.debug",
                          "launcher_debug=7\nservice_debug=7\nextractor_debug=6\nfile_op_debug=4\n");
+  RecordPackageDigest(dir);
+}
+
+void RecordPackageDigest(const std::string& dir) {
+  const std::string package = dir + "/Contents/Resources/package/skyhold.hpk";
+  const std::string bytes = testsupport::ReadFile(package);
+  const QByteArray sha =
+      QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256).toHex();
+  testsupport::WriteFile(package + ".sha256", sha.toStdString() + "  skyhold.hpk\n");
 }
 
 bool LogWatcher::Contains(const std::string& text) {

@@ -61,8 +61,13 @@ int CountEntries(const std::string& path);
 std::vector<std::string> BackupNames(const std::string& app);
 
 // A copy of the launcher bundle made by the build, at `dir`, shipping `package` (its INFO is the
-// package's) and a launcher.debug that logs each step of the launcher and the service.
+// package's) with its SHA-256 recorded as scripts/make-bundle records it (RecordPackageDigest), and a
+// launcher.debug that logs each step of the launcher and the service.
 void MakeBundle(const std::string& dir, const std::string& package, const std::string& info);
+// Records the SHA-256 of the package the bundle at `dir` ships, beside it, as scripts/make-bundle
+// does: a test that puts another package in the bundle calls it when the launcher is to take that
+// package for the one the bundle was made with (to reach the extractor's own checks).
+void RecordPackageDigest(const std::string& dir);
 
 // Reads a growing log file as it grows: Contains() looks at everything written so far.
 class LogWatcher {

@@ -21,14 +21,19 @@ namespace {
 
 std::mutex observer_mutex;
 std::function<void(const Request&)> observer;
+std::function<bool(const Request&)> gate;
 
-void Tell(const Request& request) {
-  std::function<void(const Request&)> copy;
+// Shows `request` to the observer, then asks the gate: true when it may be carried out.
+bool Allowed(const Request& request) {
+  std::function<void(const Request&)> tell;
+  std::function<bool(const Request&)> ask;
   {
     std::lock_guard<std::mutex> lock(observer_mutex);
-    copy = observer;
+    tell = observer;
+    ask = gate;
   }
-  if (copy) copy(request);
+  if (tell) tell(request);
+  return !ask || ask(request);
 }
 
 }  // namespace
@@ -36,6 +41,11 @@ void Tell(const Request& request) {
 void SetObserver(std::function<void(const Request&)> new_observer) {
   std::lock_guard<std::mutex> lock(observer_mutex);
   observer = std::move(new_observer);
+}
+
+void SetGate(std::function<bool(const Request&)> new_gate) {
+  std::lock_guard<std::mutex> lock(observer_mutex);
+  gate = std::move(new_gate);
 }
 
 #ifdef __APPLE__
@@ -47,7 +57,7 @@ int UnregisterBundle(const QString& bundle) {
                                  "LaunchServices.framework/Support/lsregister"),
                   {QStringLiteral("-u"), bundle},
                   QString()};
-  Tell(request);
+  if (!Allowed(request)) return -1;
   return QProcess::execute(request.program, request.arguments);
 }
 
@@ -57,7 +67,7 @@ bool OpenNewInstance(const QString& bundle) {
                   QStringLiteral("/usr/bin/open"),
                   {QStringLiteral("-n"), QStringLiteral("-a"), bundle},
                   QString()};
-  Tell(request);
+  if (!Allowed(request)) return false;
   return QProcess::startDetached(request.program, request.arguments);
 }
 
@@ -103,8 +113,7 @@ bool SpawnDetached(const QString& program, const QString& folder) {
 }  // namespace
 
 int UnregisterBundle(const QString& bundle) {
-  Tell(Request{Request::kUnregister, bundle, QString(), {}, QString()});
-  return 0;
+  return Allowed(Request{Request::kUnregister, bundle, QString(), {}, QString()}) ? 0 : -1;
 }
 
 bool OpenNewInstance(const QString& bundle) {
@@ -112,8 +121,7 @@ bool OpenNewInstance(const QString& bundle) {
   // Contents/MacOS would be on macOS.
   const QString program = UIPathManager::getInstance()->getPath(QStringLiteral("user_corvane_ui_path"));
   Request request{Request::kOpenNewInstance, bundle, program, {}, QFileInfo(program).absolutePath()};
-  Tell(request);
-  if (program.isEmpty()) return false;
+  if (!Allowed(request) || program.isEmpty()) return false;
   return SpawnDetached(request.program, request.working_directory);
 }
 

@@ -6,7 +6,10 @@
 // and session, without copying the caller's process.
 //
 // Every request is first shown to the observer, if one is set, so that tests can see what the layer
-// was asked to do. Call from any one thread at a time (the worker thread in the launcher).
+// was asked to do, and then to the gate, if one is set, which may refuse it: tests refuse the real
+// macOS tools, which would start the client through launchd with the user's real home folder. Call
+// from any one thread at a time (the worker thread in the launcher); the observer and the gate may
+// be set from any thread.
 #ifndef CORVANE_UI_CLIENT_LAUNCHER_LAUNCH_SERVICES_H_
 #define CORVANE_UI_CLIENT_LAUNCHER_LAUNCH_SERVICES_H_
 
@@ -30,15 +33,20 @@ struct Request {
 // Receives every request before it is carried out; an empty function removes the observer.
 void SetObserver(std::function<void(const Request&)> observer);
 
+// Asked about every request after the observer; it returns true to let the request be carried out.
+// A refused request runs nothing and fails: UnregisterBundle returns -1 (as for a tool that cannot
+// start), OpenNewInstance false. An empty function removes the gate (everything is allowed).
+void SetGate(std::function<bool(const Request&)> gate);
+
 // Removes `bundle` from the Launch Services database, waiting for the tool without a time limit.
 // 0 on success; otherwise the tool's exit code, -2 when it crashed or -1 when it could not start
-// (QProcess::execute's codes).
+// (QProcess::execute's codes) or the gate refused it.
 int UnregisterBundle(const QString& bundle);
 
 // Opens a new instance of `bundle`, even when one already runs, without waiting for or tracking it.
-// True when the process was started: where the executable is run directly, its exec succeeded. It is
-// then the caller's child and never waited for: once it ends, it stays a zombie until the caller exits
-// (the launcher exits right after starting it).
+// True when the process was started (false when the gate refused it): where the executable is run
+// directly, its exec succeeded. It is then the caller's child and never waited for: once it ends, it
+// stays a zombie until the caller exits (the launcher exits right after starting it).
 bool OpenNewInstance(const QString& bundle);
 
 }  // namespace launch_services

@@ -32,6 +32,7 @@
 #include "startup.h"
 #include "strtable.h"
 #include "temp_dir.h"
+#include "test_package.h"
 
 namespace {
 
@@ -190,6 +191,7 @@ class LauncherTest : public testsupport::TempDirTest {
     };
     for (const auto& p : paths) UIPathManager::getInstance()->setPath(p.key, p.value);
     StrTable::InitStrTable();
+    testpackage::AllowLaunchesOnlyBelow(tmp());
 
     ASSERT_TRUE(QDir().mkpath(home_ + "/.Corvane/log"));
     ASSERT_TRUE(QDir().mkpath(home_ + "/.Skyhold/app"));
@@ -201,6 +203,7 @@ class LauncherTest : public testsupport::TempDirTest {
   void TearDown() override {
     Logger::Destroy();
     launch_services::SetObserver(nullptr);
+    launch_services::SetGate(nullptr);
   }
 
   // Runs the application's event loop until the Launcher quits it; false when it never does.

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QSettings>
 #include <QSignalSpy>
@@ -133,11 +134,13 @@ class ServiceTest : public testsupport::TempDirTest {
       signals_.push_back(Signal{pid, sig, result, error});
     });
     launch_services::SetObserver([this](const launch_services::Request& r) { requests_.push_back(r); });
+    testpackage::AllowLaunchesOnlyBelow(tmp());
   }
   void TearDown() override {
     SetSignalGate(nullptr);
     SetSignalObserver(nullptr);
     launch_services::SetObserver(nullptr);
+    launch_services::SetGate(nullptr);
     Logger::Destroy();
     qputenv("HOME", old_home_);
   }
@@ -570,6 +573,83 @@ TEST_F(ServiceTest, CorruptEmptyAndMissingPackages) {
   }
 }
 
+// The package is checked against the SHA-256 the bundle recorded beside it before anything is touched:
+// a plain tar cut short at an entry boundary reads as a whole archive and would replace the installed
+// copy with half of itself. A bundle without a digest upgrades as it always did.
+TEST_F(ServiceTest, ThePackageIsCheckedAgainstItsRecordedDigestFirst) {
+  enum Digest { kNone, kOfWhole, kOfWholeUpperCase, kNotADigest, kFifo };
+  enum Package { kWhole, kCutAtAnEntry, kPackageFifo };
+  const struct {
+    const char* what;
+    Digest digest;
+    Package package;
+    const char* why;  // in the ERROR line; nullptr: the upgrade goes ahead
+  } cases[] = {
+      {"no digest recorded, as before", kNone, kWhole, nullptr},
+      {"the recorded digest", kOfWhole, kWhole, nullptr},
+      {"the recorded digest in capitals, without a name", kOfWholeUpperCase, kWhole, nullptr},
+      {"cut at an entry boundary", kOfWhole, kCutAtAnEntry, "is damaged: its SHA-256 is "},
+      {"a digest file without a digest", kNotADigest, kWhole, "does not start with a SHA-256"},
+      {"a named pipe for a digest", kFifo, kWhole, ".sha256': not a regular file"},
+      {"a named pipe for a package", kOfWhole, kPackageFifo, "skyhold.hpk': not a regular file"},
+  };
+  std::vector<testpackage::Entry> entries = {Dir("Contents/"), File("Contents/Resources/INFO", Info("120")),
+                                             File("Contents/MacOS/corvane-ui", kStartedUi, 0755)};
+  for (int n = 0; n < 40; ++n)
+    entries.push_back(
+        File("Contents/Resources/f" + std::to_string(100 + n), std::string(1000, 'a' + n % 26)));
+  ASSERT_EQ("", testpackage::WriteArchive(at("whole.tar"), entries, testpackage::Format::kTar));
+  const std::string whole = ReadFile(at("whole.tar"));
+  const QByteArray sha =
+      QCryptographicHash::hash(QByteArray::fromStdString(whole), QCryptographicHash::Sha256).toHex();
+  // A tar header starts with the entry's name: the archive up to the 21st file's header.
+  const std::string cut = whole.substr(0, whole.find("Contents/Resources/f120"));
+  ASSERT_EQ(0u, cut.size() % 512);
+  const std::string digest = package() + ".sha256";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::RemoveTree(corvane());
+    testsupport::RemoveTree(digest);
+    testsupport::RemoveTree(package());
+    Install("119");
+    if (c.package == kPackageFifo) {
+      ASSERT_EQ(0, mkfifo(package().c_str(), 0644));
+    } else {
+      WriteFile(package(), c.package == kWhole ? whole : cut);
+    }
+    if (c.digest == kOfWhole) WriteFile(digest, sha.toStdString() + "  skyhold.hpk\n");
+    if (c.digest == kOfWholeUpperCase) WriteFile(digest, sha.toUpper().toStdString());
+    if (c.digest == kNotADigest) WriteFile(digest, "sha256 " + sha.toStdString() + "\n");
+    if (c.digest == kFifo) {
+      ASSERT_EQ(0, mkfifo(digest.c_str(), 0644));
+    }
+    // The interface runs from the installed copy: it is stopped only for an upgrade that goes ahead.
+    Child ui(Child::kPlain, app() + "/Contents/MacOS");
+    WritePidFile(corvane(), "pid=" + std::to_string(ui.pid()) + "\n");
+    signals_.clear();
+    MacService service;
+    if (c.why == nullptr) {
+      EXPECT_EQ(0, service.HandlePackageUpgrade());
+      EXPECT_EQ(Info("120"), ReadFile(app() + "/Contents/Resources/INFO"));
+      EXPECT_TRUE(Exists(app() + "/Contents/Resources/f139"));
+      EXPECT_FALSE(Exists(app() + "/old-marker"));
+      EXPECT_EQ(1, Count(SIGTERM));
+    } else {
+      EXPECT_EQ(-1, service.HandlePackageUpgrade());
+      EXPECT_TRUE(Logged(c.why)) << Log();
+      EXPECT_TRUE(Logged("not upgrading from a damaged package, the installed copy stays as it is"));
+      EXPECT_EQ("old 119", ReadFile(app() + "/old-marker"));
+      EXPECT_EQ(Info("119"), ReadFile(app() + "/Contents/Resources/INFO"));
+      EXPECT_FALSE(Exists(app() + "/Contents/Resources/f100"));
+      for (int n = 0; n < 10; ++n) EXPECT_FALSE(Exists(backup(n))) << n;
+      EXPECT_TRUE(signals_.empty()) << "signal " << signals_.front().sig << " sent to the interface";
+      EXPECT_TRUE(ui.Alive());
+    }
+  }
+  EXPECT_TRUE(Logged("package '" + package() + "' matches its recorded SHA-256 " + sha.toStdString()));
+  EXPECT_TRUE(Logged("no digest '" + digest + "' recorded for the package, not checking it"));
+}
+
 TEST_F(ServiceTest, MigrationMovesTheDataAndRemovesThePredecessor) {
   ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold() + "/data/sub")));
   ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold() + "/app")));
@@ -807,6 +887,32 @@ TEST_F(ServiceTest, LaunchStartsTheInterfaceInItsOwnFolder) {
   // An interface that cannot be executed is reported as not started.
   ASSERT_EQ(0, chmod(ui().c_str(), 0644));
   EXPECT_EQ(-1, service.LaunchPerUserBin());
+}
+
+// A request the gate refuses runs nothing and fails; the launch is reported as failed.
+TEST_F(ServiceTest, ARefusedLaunchRunsNothing) {
+  MakePackage("120");
+  MacService service;
+  ASSERT_EQ(0, service.HandlePackageUpgrade());
+  // Collect every child this test process has had, so that a child found below was started here.
+  while (waitpid(-1, nullptr, 0) > 0) {
+  }
+  std::vector<launch_services::Request> refused;
+  launch_services::SetGate([&refused](const launch_services::Request& r) {
+    refused.push_back(r);
+    return false;
+  });
+  EXPECT_EQ(-1, service.LaunchPerUserBin());
+  service.PostUpgrade();
+  ASSERT_EQ(4u, refused.size());
+  EXPECT_EQ(launch_services::Request::kUnregister, refused[0].kind);
+  EXPECT_EQ(launch_services::Request::kOpenNewInstance, refused[1].kind);
+  EXPECT_TRUE(Logged("Cannot unregister bundle, " + app()));
+  EXPECT_TRUE(Logged("Failed to launch Skyhold UI"));
+  errno = 0;
+  EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG)) << "a refused request started a process";
+  EXPECT_EQ(ECHILD, errno);
+  EXPECT_FALSE(Exists(app() + "/Contents/started"));
 }
 
 TEST_F(ServiceTest, CopyPath) {

@@ -1,5 +1,6 @@
-// Archives made by the tests themselves with libarchive's writer (gzip-compressed tar or zip), and
-// the path registry filled the way start-up fills it, for the extractor and service tests.
+// Archives made by the tests themselves with libarchive's writer (gzip-compressed tar or zip), the
+// log set up for the extractor and service tests, and the gate that keeps tests from starting the
+// real Launch Services tools.
 #ifndef CORVANE_TESTS_UI_CLIENT_LAUNCHER_TEST_PACKAGE_H_
 #define CORVANE_TESTS_UI_CLIENT_LAUNCHER_TEST_PACKAGE_H_
 
@@ -8,9 +9,11 @@
 #include <locale.h>
 #include <stdio.h>
 
+#include <QString>
 #include <string>
 #include <vector>
 
+#include "launch-services.h"
 #include "log.h"
 
 namespace testpackage {
@@ -161,6 +164,17 @@ inline void LogTo(const std::string& dir) {
     fclose(f);
   }
   Logger::Initialize(Logger::TYPE_FILE, dir + "/launcher.log", levels, 50, Logger::SCOPE_THREAD);
+}
+
+// Lets the launch layer run only programs below `root` (the test's own folder), and requests that run
+// nothing (unregistering where there is no Launch Services database): never lsregister or
+// /usr/bin/open, which on a Mac would start the client through launchd with the user's real home
+// folder. Remove it with launch_services::SetGate(nullptr).
+inline void AllowLaunchesOnlyBelow(const std::string& root) {
+  const QString prefix = QString::fromStdString(root) + "/";
+  launch_services::SetGate([prefix](const launch_services::Request& request) {
+    return request.program.isEmpty() || request.program.startsWith(prefix);
+  });
 }
 
 }  // namespace testpackage

@@ -17,6 +17,7 @@
 #include "file-op.h"
 #include "launch-services.h"
 #include "log.h"
+#include "package-digest.h"
 #include "process-control.h"
 
 namespace {
@@ -145,6 +146,15 @@ bool HasPrefixFolder(const std::string& path, const std::string& folder) {
   return prefix == "/" || path[prefix.size()] == '/';
 }
 
+// False, logged, when the shipped package is not the one the bundle was made with (package-digest.h):
+// then nothing may be stopped, moved or replaced.
+bool ShippedPackageIsWhole() {
+  const ustring package = Utf8(RegistryPath("root_resource_path") + "/package/skyhold.hpk");
+  if (CheckPackage(package) != PackageCheck::kDamaged) return true;
+  LOG_ERROR(kLog, "not upgrading from a damaged package, the installed copy stays as it is");
+  return false;
+}
+
 }  // namespace
 
 bool IsInterfaceProcess(const PidFileProcess& p) {
@@ -201,6 +211,7 @@ bool MacService::IsNeedUpgrade() {
 }
 
 int MacService::HandlePackageUpgrade() {
+  if (!ShippedPackageIsWhole()) return -1;
   if (PerUserBinPathExist()) {
     LOG_DEBUG(kLog, "local appdata exist");
     StopService();

@@ -19,8 +19,10 @@ class MacService : public Service {
 
   // Stops the interface named by ~/.Corvane/ui.pid.
   void StopService() override;
-  // Stops what runs; when the per-user interface executable is missing and ~/.Skyhold exists, stops
-  // the predecessor and migrates its data; then PrepareUserEnv(). 0 on success.
+  // First checks the shipped package against the digest the bundle recorded (package-digest.h): a
+  // damaged one gives -1 with nothing stopped, moved or replaced. Then stops what runs; when the
+  // per-user interface executable is missing and ~/.Skyhold exists, stops the predecessor and
+  // migrates its data; then PrepareUserEnv(). 0 on success.
   int HandlePackageUpgrade() override;
   // LaunchPerUserBin(), logging a failure.
   void PostUpgrade() override;
