@@ -13,7 +13,13 @@
 #include <unistd.h>
 #ifdef __APPLE__
 #include <sys/acl.h>
+#if __has_include(<sys/xattr.h>)
 #include <sys/xattr.h>
+#else
+// Apple's own declarations, for the macOS compile check, whose C library headers lack this file.
+extern "C" int removexattr(const char* path, const char* name, int options);
+#define XATTR_NOFOLLOW 0x0001
+#endif
 #endif
 
 #include <QString>
