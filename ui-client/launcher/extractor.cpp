@@ -40,7 +40,8 @@ constexpr const char* kLog = "extractor_debug";
 constexpr size_t kBlockSize = 10240;
 
 // Replace whatever is at an entry's place; refuse ".." (the writer checks the whole joined path);
-// keep macOS metadata. Permissions, times and owners stay the writer's defaults. The writer's own
+// keep macOS metadata (its quarantine and access lists are taken off afterwards, see
+// ClearRestoredMetadata). Permissions, times and owners stay the writer's defaults. The writer's own
 // symbolic-link check is not used: it walks the whole absolute path, so it would refuse a destination
 // below a linked home folder and, together with UNLINK, delete that link. Containment below the
 // destination is checked here instead, entry by entry (Placer).
@@ -140,9 +141,9 @@ std::string Join(const std::vector<std::string>& parts, size_t count) {
   return joined;
 }
 
-// Null when `parts` joined below `dest` (already joined as `path`) stays within the system's limits,
-// else why not. A longer path could not be looked at (lstat fails with ENAMETOOLONG), and the writer
-// would reach it by changing the process's working folder part of the way.
+// Null when `path`, made of the components `parts`, stays within the system's limits, else why not.
+// A longer path could not be looked at (lstat fails with ENAMETOOLONG), and the writer would reach
+// it by changing the process's working folder part of the way.
 const char* OverLimit(const std::string& path, const std::vector<std::string>& parts) {
   for (const std::string& part : parts)
     if (part.size() > NAME_MAX) return "a component is longer than the system allows";
@@ -457,24 +458,26 @@ int ClearQuarantineAndAcl(const std::string& path, std::string* why) {
 #endif
 
 // After the writer has finished (folders get their metadata only when it closes): takes the
-// quarantine and access lists off every place written from an entry with macOS metadata. On macOS
-// the writer restores that metadata through copyfile, which decides alone what the packed blob
+// quarantine and access lists off every place written from an entry with macOS metadata, after a
+// failure too, so that an access list cannot keep the caller from clearing a partial copy away. On
+// macOS the writer restores that metadata through copyfile, which alone decides what the packed blob
 // holds; removing what landed, rather than editing the blob, needs no second reader of it and
 // catches every form copyfile accepts. Elsewhere the blob is not restored, and nothing is to do.
-// 0, or -1 after logging the place that kept its quarantine or access list.
+// 0, or -1 after logging each place that kept its quarantine or access list.
 int ClearRestoredMetadata(const std::vector<std::string>& places) {
+  int result = 0;
 #ifdef __APPLE__
   for (const std::string& place : places) {
     std::string why;
     if (ClearQuarantineAndAcl(place, &why) != 0) {
       LOG_ERROR(kLog, "'%s': %s", place.c_str(), why.c_str());
-      return -1;
+      result = -1;
     }
   }
 #else
   (void)places;
 #endif
-  return 0;
+  return result;
 }
 
 // Writes every entry of the opened `reader` below `dest` (a real path) through `writer`, sending
@@ -632,8 +635,8 @@ int Extractor::Extract() {
   if (archive_write_close(writer) != ARCHIVE_OK)
     LOG_WARNING(kLog, "archive_write_close failed: '%s'", ReasonOf(writer).c_str());
   archive_write_free(writer);
-  if (result == 0) result = ClearRestoredMetadata(with_metadata);
-  return result;
+  const int cleared = ClearRestoredMetadata(with_metadata);
+  return result == 0 ? cleared : result;
 }
 
 int Extractor::Count() {
