@@ -13,7 +13,9 @@
 // (every symbolic link on the way followed, dest_path itself included), and every entry is joined
 // below that. Nothing is resolved against the process's working folder, and nothing handed to
 // libarchive runs through a link of the user's: a home folder or ~/.Corvane reached through a link
-// keeps its link. Log lines name dest_path as given; refusals name places below the real path.
+// keeps its link. A relative dest_path, one that cannot be resolved, or one that is not a folder
+// fails (-1) with an ERROR before anything is written. Log lines name dest_path as given; refusals
+// name places below the real path.
 //
 // What is written, each below the destination and never through or over the destination itself:
 // - regular files, folders, symbolic links (pointing anywhere; they are not followed when writing)
@@ -78,6 +80,7 @@ class Extractor {
 namespace extractor_testing {
 // 1: treat every destination as a volume that takes names equal when they differ only in letter case
 // or Unicode composition (macOS); 0: byte for byte; -1: the platform's own answer (folds on macOS).
+// Process-wide; read once at the start of each Extract().
 void SetNamesFold(int folds);
 // The step every entry passes before it is written: drops its com.apple.quarantine attribute (every
 // other extended attribute stays, in order) and its access lists.
