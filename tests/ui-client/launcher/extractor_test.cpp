@@ -539,6 +539,12 @@ TEST_F(ExtractorTest, ADestinationIsNeverResolvedAgainstTheWorkingFolder) {
   EXPECT_EQ(-1, result);
   EXPECT_NE(std::string::npos, Log().find("refusing destination 'dest': it is not an absolute path"));
   EXPECT_FALSE(Exists(dest() + "/x"));
+  // A destination that does not exist is not made here.
+  e.dest_path = at("missing").c_str();
+  EXPECT_EQ(-1, e.Extract());
+  EXPECT_NE(std::string::npos,
+            Log().find("cannot resolve destination '" + at("missing") + "': No such file or directory"));
+  EXPECT_FALSE(Exists(at("missing")));
 }
 
 // What a volume that takes names equal ignoring case and composition does when the link entry
