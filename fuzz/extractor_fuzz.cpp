@@ -10,7 +10,10 @@
 // Inputs that start with "CVZE" describe the entries instead, and the target writes the archive
 // (pax, GNU tar, zip or cpio), so that the shapes that matter come up often: names without
 // components (".", "./", "/"), absolute names, "..", links named "." or pointing at ".", the sentinel
-// or "..", hard links, FIFOs, devices and sockets, set-id and read-only modes, non-ASCII names.
+// or "..", hard links, FIFOs, devices and sockets, set-id and read-only modes, non-ASCII names,
+// names that differ only in letter case or Unicode composition, components of 255 and 256 bytes,
+// names and link targets at the system's path limit. The format byte's top bit makes the extractor
+// treat the destination as a volume that folds names (the seam macOS's behaviour is tested through).
 #include <archive.h>
 #include <archive_entry.h>
 #include <dirent.h>
@@ -132,14 +135,33 @@ class Description {
   bool AtEnd() const { return at_ >= size_; }
   uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
 
-  // A name of up to four components from a small dictionary, perhaps with a leading "/" or "./"
-  // and a trailing "/".
+  // A name of up to four components from a small dictionary, perhaps with a leading "/" or "./",
+  // a trailing "/", or a run of long folders that brings it near the system's path limit.
   std::string Name() {
-    static const char* const words[] = {"",        ".",    "..",       "a",
-                                        "b",       "l",    "Contents", "R\xc3\xa9sum\xc3\xa9.txt",
-                                        "outside", "loop", "dest",     "precious"};
+    static const std::string words[] = {"",
+                                        ".",
+                                        "..",
+                                        "a",
+                                        "A",
+                                        "b",
+                                        "l",
+                                        "L",
+                                        "Contents",
+                                        "contents",
+                                        "R\xc3\xa9sum\xc3\xa9.txt",
+                                        "Re\xcc\x81sume\xcc\x81.txt",
+                                        "RE\xcc\x81SUME\xcc\x81.TXT",
+                                        "outside",
+                                        "loop",
+                                        "dest",
+                                        "precious",
+                                        std::string(255, 'n'),
+                                        std::string(256, 'n')};
     const uint8_t shape = Byte();
     std::string name = (shape & 0x08) ? "/" : (shape & 0x10) ? "./" : "";
+    if (shape & 0x40) {
+      for (int i = 19 + Byte() % 3; i > 0; --i) name += std::string(200, 'd') + "/";
+    }
     for (int i = 0; i < shape % 5; ++i) {
       if (i > 0) name += "/";
       name += words[Byte() % (sizeof(words) / sizeof(words[0]))];
@@ -149,7 +171,7 @@ class Description {
   }
 
   std::string LinkTarget() {
-    switch (Byte() % 5) {
+    switch (Byte() % 6) {
       case 0:
         return outside;
       case 1:
@@ -158,6 +180,11 @@ class Description {
         return ".";
       case 3:
         return outside + "/precious";
+      case 4: {
+        std::string deep;
+        for (int i = 20 + Byte() % 2; i > 0; --i) deep += std::string(200, 't') + "/";
+        return deep + Name();
+      }
       default:
         return Name();
     }
@@ -171,13 +198,16 @@ class Description {
 
 // Writes the archive that `data` (after the "CVZE" mark) describes: a format byte, then per entry a
 // byte for kind and mode, the name, and a link target or up to 15 bytes of content. The archive's
-// bytes; empty when libarchive refuses to write it.
-std::string ArchiveFromDescription(const uint8_t* data, size_t size) {
+// bytes; empty when libarchive refuses to write it. `names_fold` tells whether the format byte asks
+// for a destination that folds names.
+std::string ArchiveFromDescription(const uint8_t* data, size_t size, bool* names_fold) {
   static const int kModes[] = {0644, 0755, 0555, 0500, 04755, 02775, 01777, 0};
   static const int kSpecials[] = {AE_IFIFO, AE_IFCHR, AE_IFBLK, AE_IFSOCK};
   Description in(data, size);
   archive* a = archive_write_new();
-  switch (in.Byte() % 4) {
+  const uint8_t format = in.Byte();
+  *names_fold = (format & 0x80) != 0;
+  switch (format % 4) {
     case 0:
       archive_write_set_format_pax_restricted(a);
       break;
@@ -300,11 +330,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 256 * 1024) return 0;
+  bool names_fold = false;
   if (size >= 4 && memcmp(data, "CVZE", 4) == 0) {
-    Write(archive_file, ArchiveFromDescription(data + 4, size - 4));
+    Write(archive_file, ArchiveFromDescription(data + 4, size - 4, &names_fold));
   } else {
     Write(archive_file, std::string(reinterpret_cast<const char*>(data), size));
   }
+  extractor_testing::SetNamesFold(names_fold ? 1 : 0);
 
   Extractor extractor;
   extractor.dest_path = ustring(dest.c_str());

@@ -227,39 +227,48 @@ TEST_F(BadInputTest, PackageThatCannotBeUnpackedLeavesTheOldBundleExactly) {
       {"entry with ..",
        {{Entry::kDir, "Contents", "", 0755}, {Entry::kFile, "Contents/../../escaped", "x", 0644}},
        "",
-       ""},
-      {"hard link to an absolute name", {{Entry::kHardlink, "grab", abs_target, 0644}}, "", ""},
+       "Path contains '..'"},
+      {"hard link to an absolute name",
+       {{Entry::kHardlink, "grab", abs_target, 0644}},
+       "",
+       "refusing entry 'grab': hard link to '" + abs_target + "' outside the destination"},
       // An entry without name components is the destination itself: a link there would redirect
       // everything after it.
       {"link named . to a folder outside, then a file",
        {{Entry::kSymlink, ".", outside, 0777}, sentinel},
        "",
-       ""},
+       "refusing entry '.': it names the destination folder itself"},
       {"link named ./ to a folder outside, then a file",
        {{Entry::kSymlink, "./", outside, 0777}, sentinel},
        "",
-       ""},
+       "refusing entry './': it names the destination folder itself"},
       {"link named ././ to a folder outside, then a file",
        {{Entry::kSymlink, "././", outside, 0777}, sentinel},
        "",
-       ""},
-      {"file named .", {{Entry::kFile, ".", "x", 0644}, sentinel}, "", ""},
+       "refusing entry '././': it names the destination folder itself"},
+      {"file named .",
+       {{Entry::kFile, ".", "x", 0644}, sentinel},
+       "",
+       "refusing entry '.': it names the destination folder itself"},
       {"FIFO where INFO belongs",
        {{Entry::kDir, "Contents", "", 0755},
         {Entry::kDir, "Contents/Resources", "", 0755},
         {Entry::kFifo, "Contents/Resources/INFO", "", 0644}},
        "",
-       ""},
-      {"character device", {{Entry::kCharDevice, "null", "", 0666}, sentinel}, "", ""},
+       "refusing entry 'Contents/Resources/INFO': it is a FIFO"},
+      {"character device",
+       {{Entry::kCharDevice, "null", "", 0666}, sentinel},
+       "",
+       "refusing entry 'null': it is a character device"},
       {"file through a link that points out",
        {{Entry::kSymlink, "Contents", "../..", 0777},
         {Entry::kFile, "Contents/precious", "overwritten\n", 0644}},
        "",
-       "refusing entry"},
+       "refusing entry 'Contents/precious': 'Contents' is a symbolic link"},
       {"hard link to a file outside",
        {{Entry::kHardlink, "grab", "../../precious", 0644}, {Entry::kFile, "grab", "overwritten\n", 0644}},
        "",
-       "refusing entry"},
+       "refusing entry 'grab': hard link to '../../precious' outside the destination"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -294,6 +303,39 @@ TEST_F(BadInputTest, PackageThatCannotBeUnpackedLeavesTheOldBundleExactly) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == ".Corvane" || name == ".Skyhold" || name == "precious") << "appeared: " << name;
     }
+  }
+}
+
+// A home folder, or ~/.Corvane, reached through a symbolic link (the data kept on another volume):
+// the first installation of a package holding a hard link lands where the link points, the link
+// stays a link, the user's data stays, and the interface starts.
+TEST_F(BadInputTest, FirstInstallationThroughALinkedHomeOrCorvaneFolderKeepsTheLink) {
+  testsupport::RemoveTree(home_ + "/.Skyhold");
+  bool has_hard_link = false;
+  for (const Entry& e : entries_) has_hard_link = has_hard_link || e.kind == Entry::kHardlink;
+  ASSERT_TRUE(has_hard_link);
+  for (const bool link_home : {false, true}) {
+    SCOPED_TRACE(link_home ? "linked home" : "linked ~/.Corvane");
+    std::string link, real;
+    if (link_home) {
+      fs::remove(corvane_);  // the link of the other case
+      link = home_;
+      real = at("real-home");
+      fs::rename(home_, real);
+    } else {
+      link = corvane_;
+      real = at("volume/corvane");
+      fs::create_directories(real + "/data");
+      WriteFile(real + "/data/journal", "the user's journal\n");
+    }
+    fs::create_directory_symlink(real, link);
+    const auto data_before = Snapshot(corvane_ + "/data", true);
+    EXPECT_EQ(Run(link_home ? "home" : "corvane"), 0);
+    EXPECT_TRUE(fs::is_symlink(link)) << link << " is no longer a link";
+    EXPECT_FALSE(Logged("Hard-link target")) << log_;
+    ExpectUpgraded();
+    EXPECT_EQ(Snapshot(corvane_ + "/data", true), data_before);
+    EXPECT_EQ(ReadFile(home_ + "/precious"), "a file of the user beside the hidden folders\n");
   }
 }
 

@@ -3,13 +3,28 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <errno.h>
+#include <limits.h>
 #include <locale.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unicode/unorm2.h>
 #include <unistd.h>
+#ifdef __APPLE__
+#include <sys/acl.h>
+#if __has_include(<sys/xattr.h>)
+#include <sys/xattr.h>
+#else
+// Apple's own declarations, for the macOS compile check, whose C library headers lack this file.
+extern "C" int removexattr(const char* path, const char* name, int options);
+#define XATTR_NOFOLLOW 0x0001
+#endif
+#endif
 
 #include <QString>
+#include <atomic>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,6 +32,7 @@
 #include "log.h"
 #include "progress.h"
 #include "strtable.h"
+#include "ustring.h"
 
 namespace {
 
@@ -24,7 +40,8 @@ constexpr const char* kLog = "extractor_debug";
 constexpr size_t kBlockSize = 10240;
 
 // Replace whatever is at an entry's place; refuse ".." (the writer checks the whole joined path);
-// keep macOS metadata. Permissions, times and owners stay the writer's defaults. The writer's own
+// keep macOS metadata (its quarantine and access lists are taken off afterwards, see
+// ClearRestoredMetadata). Permissions, times and owners stay the writer's defaults. The writer's own
 // symbolic-link check is not used: it walks the whole absolute path, so it would refuse a destination
 // below a linked home folder and, together with UNLINK, delete that link. Containment below the
 // destination is checked here instead, entry by entry (Placer).
@@ -124,6 +141,67 @@ std::string Join(const std::vector<std::string>& parts, size_t count) {
   return joined;
 }
 
+// Null when `path`, made of the components `parts`, stays within the system's limits, else why not.
+// A longer path could not be looked at (lstat fails with ENAMETOOLONG), and the writer would reach
+// it by changing the process's working folder part of the way.
+const char* OverLimit(const std::string& path, const std::vector<std::string>& parts) {
+  for (const std::string& part : parts)
+    if (part.size() > NAME_MAX) return "a component is longer than the system allows";
+  if (path.size() >= PATH_MAX) return "the path is longer than the system allows";
+  return nullptr;
+}
+
+// Under what a volume that ignores letter case and Unicode composition takes a name for:
+// NFKC_Casefold, which also folds compatibility forms and drops ignorable characters, so it joins at
+// least every spelling such a volume joins (HFS+ and APFS, with or without case). Folded component by
+// component, so the folded form of a path below a folder starts with the folder's folded form and
+// "/". A name that is not UTF-8 is folded in its ASCII letters only.
+std::string FoldedName(const std::string& name) {
+  std::string ascii = name;
+  for (char& c : ascii)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  const ustring text(name);
+  if (!ustring::is_valid(text)) return ascii;
+  const UChar* units = reinterpret_cast<const UChar*>(text.c_str_utf16());
+  UErrorCode err = U_ZERO_ERROR;
+  const UNormalizer2* fold = unorm2_getNFKCCasefoldInstance(&err);
+  if (U_FAILURE(err)) return ascii;
+  const int32_t need = unorm2_normalize(fold, units, -1, nullptr, 0, &err);
+  if (err != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(err)) return ascii;
+  std::vector<UChar> folded(static_cast<size_t>(need) + 1, 0);
+  err = U_ZERO_ERROR;
+  unorm2_normalize(fold, units, -1, folded.data(), need + 1, &err);
+  if (U_FAILURE(err)) return ascii;
+  return ustring(reinterpret_cast<const unsigned short*>(folded.data())).c_str();
+}
+
+std::string FoldedPath(const std::vector<std::string>& parts, size_t count) {
+  std::string joined;
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) joined += '/';
+    joined += FoldedName(parts[i]);
+  }
+  return joined;
+}
+
+// Tests set it to make the extractor treat every destination as a volume that folds names.
+std::atomic<int> names_fold_for_tests{-1};
+
+// Whether the volume holding `dest` may take two spellings of a name for one. On macOS always: APFS
+// ignores Unicode composition on case-sensitive volumes too, and HFS+ stores names decomposed;
+// pathconf(_PC_CASE_SENSITIVE) speaks of letter case only. Elsewhere names are taken byte for byte.
+bool NamesFold(const std::string& dest) {
+  const int forced = names_fold_for_tests.load();
+  if (forced >= 0) return forced != 0;
+#ifdef __APPLE__
+  (void)dest;
+  return true;
+#else
+  (void)dest;
+  return false;
+#endif
+}
+
 // Null when an entry of this type may be written, else what it is.
 const char* RefusedType(archive_entry* entry) {
   switch (archive_entry_filetype(entry)) {
@@ -147,11 +225,16 @@ const char* RefusedType(archive_entry* entry) {
 // Decides, entry by entry, where an entry goes below one destination and whether it may be written
 // there, and remembers which places below the destination are known to be real folders, so that the
 // folders leading to an entry are looked at once per extraction rather than once per entry.
+//
+// The record is looked up byte for byte, so a hit is always the very name a folder was made or
+// checked under. On a volume that folds names, another spelling can reach the same place: writing
+// anything but a folder there drops every record that folds equal, and everything recorded below it.
 class Placer {
  public:
   enum Verdict { kWrite, kSkip, kRefuse };
 
-  explicit Placer(const std::string& dest) : dest_(dest) {}
+  // `dest`: the destination's real path, absolute and without links of the user's on the way.
+  Placer(const std::string& dest, bool names_fold) : dest_(dest), names_fold_(names_fold) {}
 
   // kWrite after preparing `entry` for the writer (pathname joined below the destination, hard-link
   // target resolved inside it, modes adjusted); kSkip for a folder entry standing for the
@@ -170,6 +253,11 @@ class Placer {
       return kRefuse;
     }
     place_ = dest_ + "/" + Join(parts_, parts_.size());
+    if (const char* over = OverLimit(place_, parts_)) {
+      *why = std::string("its name is too long: ") + over;
+      return kRefuse;
+    }
+    if (!SymlinkTargetFits(entry, why)) return kRefuse;
     archive_entry_set_pathname(entry, place_.c_str());
     // ".." anywhere: the writer refuses it before it touches the disk.
     if (HasDotDot(parts_)) return kWrite;
@@ -185,25 +273,65 @@ class Placer {
 
   // Records that the entry last admitted was written: the folders leading to it are real folders
   // now (they were checked or the writer made them), and so is its place when it is a folder;
-  // anything else at its place is no longer a folder.
+  // anything else at its place is no longer a folder, under any spelling the volume takes for it.
   void Written(archive_entry* entry) {
-    for (size_t i = 1; i < parts_.size(); ++i) folders_.insert(Join(parts_, i));
-    const std::string place = Join(parts_, parts_.size());
+    for (size_t i = 1; i < parts_.size(); ++i) Remember(i);
     if (archive_entry_hardlink(entry) == nullptr && archive_entry_filetype(entry) == AE_IFDIR) {
-      folders_.insert(place);
+      Remember(parts_.size());
       return;
     }
-    folders_.erase(place);
-    const std::string below = place + "/";
-    folders_.erase(folders_.lower_bound(below), folders_.lower_bound(place + "0"));  // '0' follows '/'
+    Forget();
   }
 
+  // The place the entry last admitted was written to.
+  const std::string& place() const { return place_; }
+
  private:
+  // Records the first `count` of parts_ as a real folder.
+  void Remember(size_t count) {
+    const std::string way = Join(parts_, count);
+    if (folders_.insert(way).second && names_fold_) folded_.emplace(FoldedPath(parts_, count), way);
+  }
+
+  // Drops the record of parts_ and of everything below it: byte for byte, or, where names fold,
+  // every record that folds equal to it or to a folder above it.
+  void Forget() {
+    const std::string place = names_fold_ ? FoldedPath(parts_, parts_.size()) : Join(parts_, parts_.size());
+    if (!names_fold_) {
+      folders_.erase(place);
+      folders_.erase(folders_.lower_bound(place + "/"),
+                     folders_.lower_bound(place + "0"));  // '0' follows '/'
+      return;
+    }
+    auto drop = [this](std::multimap<std::string, std::string>::iterator from,
+                       std::multimap<std::string, std::string>::iterator to) {
+      for (auto it = from; it != to; ++it) folders_.erase(it->second);
+      folded_.erase(from, to);
+    };
+    auto same = folded_.equal_range(place);
+    drop(same.first, same.second);
+    drop(folded_.lower_bound(place + "/"), folded_.lower_bound(place + "0"));
+  }
+
+  // A symbolic link's target must be one the system can hold.
+  bool SymlinkTargetFits(archive_entry* entry, std::string* why) const {
+    if (archive_entry_filetype(entry) != AE_IFLNK || archive_entry_hardlink(entry) != nullptr) return true;
+    const char* link = archive_entry_symlink(entry);
+    if (link == nullptr) return true;
+    const std::string text = link;
+    if (const char* over = OverLimit(text, Components(link))) {
+      *why = std::string("its link target is too long: ") + over;
+      return false;
+    }
+    return true;
+  }
+
   // Checks the folders leading to the last of `parts` below the destination. Each one that exists
   // must be a real folder, not a symbolic link: the writer follows links in the folders of a path,
   // so an entry beneath a link that an earlier entry made would land wherever the link points. A
-  // folder that does not exist yet is created by the writer as a real folder. true, or false with
-  // the reason in `why`.
+  // folder that does not exist yet is created by the writer as a real folder. Anything that cannot
+  // be looked at (a component that is not a folder, a name too long, no access) is refused too.
+  // true, or false with the reason in `why`.
   bool CheckWay(const std::vector<std::string>& parts, std::string* why) const {
     if (parts.size() < 2 || folders_.count(Join(parts, parts.size() - 1)) != 0) return true;
     for (size_t i = 1; i < parts.size(); ++i) {
@@ -212,7 +340,7 @@ class Placer {
       struct stat st;
       if (lstat((dest_ + "/" + way).c_str(), &st) != 0) {
         const int err = errno;
-        if (err == ENOENT || err == ENOTDIR) return true;  // nothing further exists
+        if (err == ENOENT) return true;  // nothing further exists
         *why = "cannot check '" + way + "': " + strerror(err);
         return false;
       }
@@ -229,7 +357,13 @@ class Placer {
   bool ClearFolderPlace(std::string* why) {
     if (folders_.count(Join(parts_, parts_.size())) != 0) return true;
     struct stat st;
-    if (lstat(place_.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && unlink(place_.c_str()) != 0) {
+    if (lstat(place_.c_str(), &st) != 0) {
+      const int err = errno;
+      if (err == ENOENT) return true;
+      *why = "cannot check '" + place_ + "': " + strerror(err);
+      return false;
+    }
+    if (S_ISLNK(st.st_mode) && unlink(place_.c_str()) != 0) {
       const int err = errno;
       *why = "cannot replace the symbolic link '" + place_ + "': " + strerror(err);
       return false;
@@ -247,11 +381,15 @@ class Placer {
       *why = std::string("hard link to '") + target + "' outside the destination";
       return false;
     }
+    const std::string resolved = dest_ + "/" + Join(target_parts, target_parts.size());
+    if (const char* over = OverLimit(resolved, target_parts)) {
+      *why = std::string("hard link to a name too long: ") + over;
+      return false;
+    }
     if (!CheckWay(target_parts, why)) {
       *why = std::string("hard link to '") + target + "': " + *why;
       return false;
     }
-    const std::string resolved = dest_ + "/" + Join(target_parts, target_parts.size());
     struct stat st;
     if (lstat(resolved.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
       *why = std::string("hard link to '") + target + "', which is not a file extracted before";
@@ -262,7 +400,10 @@ class Placer {
   }
 
   const std::string dest_;
-  std::set<std::string> folders_;   // relative to dest_, real folders made or checked in this run
+  const bool names_fold_;
+  std::set<std::string> folders_;  // relative to dest_, real folders made or checked in this run
+  // Where names fold: each record of folders_ under its folded form.
+  std::multimap<std::string, std::string> folded_;
   std::vector<std::string> parts_;  // the entry last admitted
   std::string place_;
 };
@@ -284,10 +425,67 @@ archive* OpenForReading(const ustring& archive_path) {
   return reader;
 }
 
-// Writes every entry of the opened `reader` below `dest` through `writer`, sending progress out of
-// `total`. 0 at the end of the archive; -1 after logging the first failure, naming its entry.
-int UnpackEntries(archive* reader, archive* writer, const std::string& dest, int total) {
-  Placer placer(dest);
+// The name of the attribute macOS marks downloaded files with.
+constexpr const char* kQuarantine = "com.apple.quarantine";
+
+#ifdef __APPLE__
+// Takes off `path` (not following a link) the quarantine attribute and the extended access list
+// that the entry's macOS metadata may have put there. 0, or -1 with the reason in `why`.
+int ClearQuarantineAndAcl(const std::string& path, std::string* why) {
+  if (removexattr(path.c_str(), kQuarantine, XATTR_NOFOLLOW) != 0 && errno != ENOATTR && errno != ENOENT) {
+    const int err = errno;
+    *why = std::string("cannot remove its quarantine: ") + strerror(err);
+    return -1;
+  }
+  acl_t acl = acl_get_link_np(path.c_str(), ACL_TYPE_EXTENDED);
+  if (acl == nullptr) return 0;  // none (ENOENT), or none possible here
+  acl_free(acl);
+  acl_t empty = acl_init(0);
+  if (empty == nullptr) {
+    const int err = errno;
+    *why = std::string("cannot make an empty access list: ") + strerror(err);
+    return -1;
+  }
+  const int r = acl_set_link_np(path.c_str(), ACL_TYPE_EXTENDED, empty);
+  const int err = errno;
+  acl_free(empty);
+  if (r != 0) {
+    *why = std::string("cannot remove its access list: ") + strerror(err);
+    return -1;
+  }
+  return 0;
+}
+#endif
+
+// After the writer has finished (folders get their metadata only when it closes): takes the
+// quarantine and access lists off every place written from an entry with macOS metadata, after a
+// failure too, so that an access list cannot keep the caller from clearing a partial copy away. On
+// macOS the writer restores that metadata through copyfile, which alone decides what the packed blob
+// holds; removing what landed, rather than editing the blob, needs no second reader of it and
+// catches every form copyfile accepts. Elsewhere the blob is not restored, and nothing is to do.
+// 0, or -1 after logging each place that kept its quarantine or access list.
+int ClearRestoredMetadata(const std::vector<std::string>& places) {
+  int result = 0;
+#ifdef __APPLE__
+  for (const std::string& place : places) {
+    std::string why;
+    if (ClearQuarantineAndAcl(place, &why) != 0) {
+      LOG_ERROR(kLog, "'%s': %s", place.c_str(), why.c_str());
+      result = -1;
+    }
+  }
+#else
+  (void)places;
+#endif
+  return result;
+}
+
+// Writes every entry of the opened `reader` below `dest` (a real path) through `writer`, sending
+// progress out of `total`. 0 at the end of the archive; -1 after logging the first failure, naming
+// its entry. `with_metadata` receives the places written from entries carrying macOS metadata.
+int UnpackEntries(archive* reader, archive* writer, const std::string& dest, bool names_fold, int total,
+                  std::vector<std::string>* with_metadata) {
+  Placer placer(dest, names_fold);
   for (int n = 1;; ++n) {
     archive_entry* entry = nullptr;
     const int r = archive_read_next_header(reader, &entry);
@@ -312,6 +510,7 @@ int UnpackEntries(archive* reader, archive* writer, const std::string& dest, int
       Notify_Adapter::GetInstance()->UpdateProgress(total, n);
       continue;
     }
+    extractor_testing::StripPackedMetadata(entry);
     if (archive_read_extract2(reader, entry, writer) != ARCHIVE_OK) {
       LOG_ERROR(kLog, "archive_read_extract2 failed: '%s', entry '%s'", ErrorText(writer, reader).c_str(),
                 shown.c_str());
@@ -323,11 +522,71 @@ int UnpackEntries(archive* reader, archive* writer, const std::string& dest, int
                 ErrorText(writer, reader).c_str(), shown.c_str());
       return -1;
     }
+    size_t metadata_size = 0;
+    if (archive_entry_mac_metadata(entry, &metadata_size) != nullptr && metadata_size > 0)
+      with_metadata->push_back(placer.place());
     placer.Written(entry);
   }
 }
 
+// The destination as the system reaches it: `given` with every symbolic link on the way resolved,
+// so that nothing handed to the writer runs through a link of the user's (the writer removes a link
+// it meets on the way to a hard link's target). `given` must be absolute: nothing is resolved against
+// the working folder. true with `real` set, or false after logging why.
+bool RealDestination(const char* given, std::string* real) {
+  if (given[0] != '/') {
+    LOG_ERROR(kLog, "refusing destination '%s': it is not an absolute path", given);
+    return false;
+  }
+  char* resolved = realpath(given, nullptr);
+  if (resolved == nullptr) {
+    const int err = errno;
+    LOG_ERROR(kLog, "cannot resolve destination '%s': %s (%d)", given, strerror(err), err);
+    return false;
+  }
+  *real = resolved;
+  free(resolved);
+  struct stat st;
+  if (lstat(real->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    LOG_ERROR(kLog, "destination '%s' ('%s') is not a folder", given, real->c_str());
+    return false;
+  }
+  if (*real == "/") real->clear();  // entries join as "/name"
+  return true;
+}
+
 }  // namespace
+
+namespace extractor_testing {
+
+void SetNamesFold(int folds) {
+  names_fold_for_tests.store(folds < 0 ? -1 : folds != 0 ? 1 : 0);
+}
+
+void StripPackedMetadata(archive_entry* entry) {
+  std::vector<std::pair<std::string, std::string>> kept;
+  bool quarantined = false;
+  const char* name = nullptr;
+  const void* value = nullptr;
+  size_t size = 0;
+  archive_entry_xattr_reset(entry);
+  while (archive_entry_xattr_next(entry, &name, &value, &size) == ARCHIVE_OK) {
+    if (name != nullptr && strcmp(name, kQuarantine) == 0) {
+      quarantined = true;
+      continue;
+    }
+    kept.emplace_back(name != nullptr ? name : "",
+                      value != nullptr ? std::string(static_cast<const char*>(value), size) : std::string());
+  }
+  if (quarantined) {
+    archive_entry_xattr_clear(entry);
+    for (const auto& [kept_name, kept_value] : kept)
+      archive_entry_xattr_add_entry(entry, kept_name.c_str(), kept_value.data(), kept_value.size());
+  }
+  archive_entry_acl_clear(entry);
+}
+
+}  // namespace extractor_testing
 
 int Extractor::Extract() {
   if (archive_path.empty() || dest_path.empty()) {
@@ -346,6 +605,8 @@ int Extractor::Extract() {
     LOG_ERROR(kLog, "Failed to calculate total file numbers, ret: %d", total);
     return -1;
   }
+  std::string dest;
+  if (!RealDestination(dest_path.c_str(), &dest)) return -1;
 
   archive* reader = archive_read_new();
   if (reader == nullptr) {
@@ -363,14 +624,19 @@ int Extractor::Extract() {
   archive_read_support_format_all(reader);
 
   int result = -1;
+  std::vector<std::string> with_metadata;
   if (archive_read_open_filename(reader, archive_path.c_str(), kBlockSize) != ARCHIVE_OK) {
     LOG_ERROR(kLog, "Failed to read file '%s' ('%s')", archive_path.c_str(), ReasonOf(reader).c_str());
   } else {
-    result = UnpackEntries(reader, writer, dest_path.c_str(), total);
+    result = UnpackEntries(reader, writer, dest, NamesFold(dest), total, &with_metadata);
   }
   archive_read_free(reader);
+  // Closing gives the folders their deferred metadata; a failure there is libarchive's and logged.
+  if (archive_write_close(writer) != ARCHIVE_OK)
+    LOG_WARNING(kLog, "archive_write_close failed: '%s'", ReasonOf(writer).c_str());
   archive_write_free(writer);
-  return result;
+  const int cleared = ClearRestoredMetadata(with_metadata);
+  return result == 0 ? cleared : result;
 }
 
 int Extractor::Count() {

@@ -9,31 +9,50 @@
 // character type set for the calling thread alone, and puts the thread's locale back before it
 // returns. The process-wide locale is never changed.
 //
-// What is written, each below dest_path and never through or over dest_path itself:
+// dest_path must be absolute; it is resolved once, before anything is written, to its real path
+// (every symbolic link on the way followed, dest_path itself included), and every entry is joined
+// below that. Nothing is resolved against the process's working folder, and nothing handed to
+// libarchive runs through a link of the user's: a home folder or ~/.Corvane reached through a link
+// keeps its link. A relative dest_path, one that cannot be resolved, or one that is not a folder
+// fails (-1) with an ERROR before anything is written. Log lines name dest_path as given; refusals
+// name places below the real path.
+//
+// What is written, each below the destination and never through or over the destination itself:
 // - regular files, folders, symbolic links (pointing anywhere; they are not followed when writing)
 //   and hard links to a regular file already extracted from the same package;
-// - an absolute name lands at dest_path/<name without its leading slashes>, as with bsdtar;
-// - a folder entry whose name has no components (".", "./", "/", "") stands for dest_path: it is
-//   counted for progress and otherwise left alone (dest_path's mode is not changed);
+// - an absolute name lands at <destination>/<name without its leading slashes>, as with bsdtar;
+// - a folder entry whose name has no components (".", "./", "/", "") stands for the destination: it
+//   is counted for progress and otherwise left alone (its mode is not changed);
 // - folders get at least the owner's read, write and search bits whatever the package says, so the
 //   owner can always remove or replace the copy; set-id and sticky bits never land; modes are
-//   otherwise the package's less the umask; owners and times are not restored.
-// What is refused, with an ERROR naming the entry, and the extraction fails (-1):
+//   otherwise the package's less the umask; owners and times are not restored;
+// - extended attributes, access lists and macOS metadata: no entry keeps a com.apple.quarantine
+//   attribute or an access list; other attributes stay on the entry (libarchive is not asked to
+//   restore them). On macOS the entry's packed metadata (attributes and access lists) is restored,
+//   then, once the writer has closed, the quarantine attribute and any extended access list are
+//   removed from every place written from such an entry: a copy that keeps either fails (-1).
+// What is refused, with an ERROR "refusing entry '<name>': <why>", and the extraction fails (-1):
 // - entries that are not regular files, folders, symbolic links or hard links (FIFOs, devices,
 //   sockets, unknown types);
 // - any other entry whose name has no components (a file, link or hard link named "." or "");
-// - names with a ".." component (refused by libarchive's writer);
-// - entries beneath a symbolic link (an earlier entry or something already at that place);
+// - names whose path below the destination reaches the system's limit (PATH_MAX bytes with the
+//   terminator: 4096 on Linux, 1024 on macOS) or that have a component longer than NAME_MAX (255)
+//   bytes; symbolic-link targets and hard-link targets measured the same way;
+// - entries beneath a symbolic link (an earlier entry or something already at that place), under
+//   whatever spelling the volume takes for the same name (letter case, Unicode composition);
+// - entries on whose way something cannot be looked at: any lstat failure but ENOENT (a component
+//   that is a file, ENOTDIR, is refused too);
 // - hard links whose target is absolute, has no components or a ".." component, lies beneath a
-//   symbolic link, or is not a regular file already extracted inside dest_path.
-// A dest_path that is itself reached through linked parent folders (a linked home folder) is fine.
-// Entries written before a failure stay for the caller to clear away; dest_path stays a folder.
+//   symbolic link, or is not a regular file already extracted inside the destination.
+// Names with a ".." component are refused by libarchive's writer ("archive_read_extract2 failed").
+// Entries written before a failure stay for the caller to clear away; the destination stays a folder.
 #ifndef CORVANE_UI_CLIENT_LAUNCHER_EXTRACTOR_H_
 #define CORVANE_UI_CLIENT_LAUNCHER_EXTRACTOR_H_
 
 #include "ustring.h"
 
 struct archive;
+struct archive_entry;
 
 class Extractor {
  public:
@@ -56,5 +75,16 @@ class Extractor {
   // Copies the data blocks of the entry that `reader` is positioned on to `writer`. 0 or -1.
   int copy_data(archive* reader, archive* writer);
 };
+
+// Seams for tests, which cannot run on the volumes and systems these steps are for.
+namespace extractor_testing {
+// 1: treat every destination as a volume that takes names equal when they differ only in letter case
+// or Unicode composition (macOS); 0: byte for byte; -1: the platform's own answer (folds on macOS).
+// Process-wide; read once at the start of each Extract().
+void SetNamesFold(int folds);
+// The step every entry passes before it is written: drops its com.apple.quarantine attribute (every
+// other extended attribute stays, in order) and its access lists.
+void StripPackedMetadata(archive_entry* entry);
+}  // namespace extractor_testing
 
 #endif  // CORVANE_UI_CLIENT_LAUNCHER_EXTRACTOR_H_

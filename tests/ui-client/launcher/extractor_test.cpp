@@ -3,6 +3,7 @@
 #include "extractor.h"
 
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <locale.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QSignalSpy>
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -224,23 +226,27 @@ TEST_F(ExtractorTest, ListPrintsEveryEntry) {
 }
 
 TEST_F(ExtractorTest, TheWritersRefusalsNameTheEntryAndCarryItsReason) {
-  const std::string too_long(300, 'n');
   struct Case {
     std::string name;   // of a file entry after a folder "a/"
     std::string shown;  // in the log
     std::string reason;
+    std::string present = "";  // a file put below the destination first
   } cases[] = {
       {"../x", "../x", "Path contains '..'"},
       {"a/../../x", "a/../../x", "Path contains '..'"},
       {"a/../../outside/secret", "a/../../outside/secret", "Path contains '..'"},
       // A name cannot forge a log line.
       {"../\nforged", "../\\nforged", "Path contains '..'"},
-      // A system error carries the system's text.
-      {"a/" + too_long, "a/" + too_long, "(File name too long)"},
+      // A system error carries the system's text: a file cannot replace a folder that holds something.
+      {"a", "a", "(Directory not empty)", "a/kept"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown);
     RemoveTreeInDest();
+    if (!c.present.empty()) {
+      ASSERT_EQ(0, mkdir((dest() + "/a").c_str(), 0755));
+      WriteFile(dest() + "/" + c.present, "kept");
+    }
     MakePackage({Dir("a/"), File(c.name, "evil")});
     EXPECT_EQ(-1, Extract());
     const std::string log = Log();
@@ -460,6 +466,190 @@ TEST_F(ExtractorTest, ADestinationBelowALinkedHomeExtracts) {
   ASSERT_EQ(0, e.Extract());
   EXPECT_TRUE(IsLink(at("home")));
   EXPECT_EQ("y", ReadFile(at("real/Corvane.app/Contents/x")));
+}
+
+// A name of `length` bytes made of components of at most 200 bytes, ending in `last`.
+std::string NameOfLength(size_t length, const std::string& last) {
+  std::string name;
+  while (name.size() + last.size() < length) {
+    const size_t room = length - name.size() - last.size();
+    const size_t part = std::min<size_t>(200, room - 1);  // and its "/"
+    name += std::string(part, 'd') + "/";
+  }
+  return name + last;
+}
+
+TEST_F(ExtractorTest, NamesAndTargetsBeyondTheSystemsLimitsAreRefused) {
+  // The place below the destination, "/" included, at the limit (PATH_MAX counts the terminator).
+  const size_t at_limit = PATH_MAX - dest().size() - 1;
+  const std::string deep = NameOfLength(at_limit, "L");
+  const std::string folders = deep.substr(0, deep.rfind('/'));
+  std::vector<testpackage::Entry> way;
+  for (size_t slash = folders.find('/'); slash != std::string::npos; slash = folders.find('/', slash + 1))
+    way.push_back(Dir(folders.substr(0, slash) + "/"));
+  way.push_back(Dir(folders + "/"));
+  auto with_way = [&](std::vector<testpackage::Entry> more) {
+    std::vector<testpackage::Entry> all = way;
+    all.insert(all.end(), more.begin(), more.end());
+    return all;
+  };
+  const std::string name256(256, 'n');
+  struct Case {
+    std::vector<testpackage::Entry> entries;
+    std::string refusal;  // "" when it extracts
+  } cases[] = {
+      // A link at the limit, then a folder entry over it and a file below: written through the link.
+      {with_way({Symlink(deep, outside()), Dir(deep + "/"), File(deep + "/x", "evil")}),
+       "its name is too long: the path is longer than the system allows"},
+      {with_way({File(NameOfLength(at_limit - 1, "f"), "one byte short of the limit")}), ""},
+      {{File(std::string(255, 'n'), "a longest component")}, ""},
+      {{File("a/" + name256, "x")}, "its name is too long: a component is longer than the system allows"},
+      {{Symlink("l", NameOfLength(PATH_MAX, "t"))},
+       "its link target is too long: the path is longer than the system allows"},
+      {{Symlink("l", "x/" + name256)}, "its link target is too long: a component is longer"},
+      {{Hardlink("h", name256)}, "hard link to a name too long: a component is longer"},
+      // A component on the way that is a file: nothing can be looked at behind it.
+      {{File("a", "x"), File("a/b/c", "y")}, "'a/b/c': cannot check 'a/b': Not a directory"},
+  };
+  for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+    SCOPED_TRACE(i);
+    RemoveTreeInDest();
+    MakePackage(cases[i].entries, Format::kTar);
+    if (cases[i].refusal.empty()) {
+      EXPECT_EQ(0, Extract());
+    } else {
+      EXPECT_EQ(-1, Extract());
+      EXPECT_NE(std::string::npos, Log().find(cases[i].refusal));
+    }
+    ExpectDestinationKept();
+    ExpectOutsideUntouched();
+  }
+}
+
+TEST_F(ExtractorTest, ADestinationIsNeverResolvedAgainstTheWorkingFolder) {
+  char cwd[PATH_MAX];
+  ASSERT_NE(nullptr, getcwd(cwd, sizeof(cwd)));
+  ASSERT_EQ(0, chdir(tmp().c_str()));
+  MakePackage({File("x", "y")});
+  Extractor e;
+  e.dest_path = "dest";
+  e.archive_path = package().c_str();
+  const int result = e.Extract();
+  ASSERT_EQ(0, chdir(cwd));
+  EXPECT_EQ(-1, result);
+  EXPECT_NE(std::string::npos, Log().find("refusing destination 'dest': it is not an absolute path"));
+  EXPECT_FALSE(Exists(dest() + "/x"));
+  // A destination that does not exist is not made here.
+  e.dest_path = at("missing").c_str();
+  EXPECT_EQ(-1, e.Extract());
+  EXPECT_NE(std::string::npos,
+            Log().find("cannot resolve destination '" + at("missing") + "': No such file or directory"));
+  EXPECT_FALSE(Exists(at("missing")));
+}
+
+// What a volume that takes names equal ignoring case and composition does when the link entry
+// `spelled` is written where an empty folder of another spelling, `twin`, stands: the folder is
+// replaced, and the link is found under either spelling. Linux keeps both names apart, so the test
+// does to the disk what such a volume would have done, as soon as the entry is written.
+class FoldingVolume {
+ public:
+  FoldingVolume(const std::string& dest, int entry, const std::string& spelled, const std::string& twin) {
+    connection_ = QObject::connect(
+        Notify_Adapter::GetInstance(), &Notify_Adapter::sigUpdateProgress, [=](int, int current) {
+          if (current != entry) return;
+          char target[PATH_MAX];
+          const ssize_t n = readlink((dest + "/" + spelled).c_str(), target, sizeof(target));
+          ASSERT_GT(n, 0);
+          ASSERT_EQ(0, rmdir((dest + "/" + twin).c_str()));
+          ASSERT_EQ(0, symlink(std::string(target, n).c_str(), (dest + "/" + twin).c_str()));
+        });
+    extractor_testing::SetNamesFold(1);
+  }
+  ~FoldingVolume() {
+    QObject::disconnect(connection_);
+    extractor_testing::SetNamesFold(-1);
+  }
+
+ private:
+  QMetaObject::Connection connection_;
+};
+
+TEST_F(ExtractorTest, OnAVolumeThatFoldsNamesNothingIsWrittenBeneathALinkOfAnotherSpelling) {
+  const std::string nfc = "\xc3\xa9", nfd = "e\xcc\x81";  // "é" composed and decomposed
+  struct Case {
+    std::vector<testpackage::Entry> entries;
+    int link_entry;  // 1-based
+    std::string link, twin;
+    Format format = Format::kTarGz;
+  } cases[] = {
+      {{Dir("a/"), Symlink("A", outside()), File("a/secret", "overwritten")}, 2, "A", "a"},
+      // libarchive composes the UTF-8 names it converts (pax, flagged zip); a zip without the flag
+      // keeps the bytes.
+      {{Dir(nfc + "/"), Symlink(nfd, outside()), File(nfc + "/evil", "x")}, 2, nfd, nfc, Format::kZipNoUtf8},
+      {{Dir("a/b/"), Symlink("A/B", outside()), File("a/b/evil", "x")}, 2, "A/B", "a/b"},
+      {{Dir("d/"), Symlink("D", outside()), Hardlink("h", "d/secret")}, 2, "D", "d"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    RemoveTreeInDest();
+    MakePackage(c.entries, c.format);
+    FoldingVolume volume(dest(), c.link_entry, c.link, c.twin);
+    EXPECT_EQ(-1, Extract());
+    EXPECT_NE(std::string::npos, Log().find("'" + c.twin + "' is a symbolic link"));
+    ExpectOutsideUntouched();
+  }
+  // Names that merely differ are written as usual.
+  RemoveTreeInDest();
+  FoldingVolume volume(dest(), 0, "", "");
+  MakePackage({Dir("a/"), File("a/x", "1"), Dir("B/"), File("b", "2"), File("B/y", "3")});
+  EXPECT_EQ(0, Extract());
+  EXPECT_EQ("3", ReadFile(dest() + "/B/y"));
+}
+
+TEST_F(ExtractorTest, EntriesLoseQuarantineAndAccessListsButKeepOtherAttributes) {
+  {
+    testpackage::Utf8Names utf8;
+    archive* w = archive_write_new();
+    ASSERT_EQ(ARCHIVE_OK, archive_write_set_format_pax(w));
+    ASSERT_EQ(ARCHIVE_OK, archive_write_open_filename(w, package().c_str()));
+    archive_entry* e = archive_entry_new();
+    archive_entry_set_pathname(e, "Contents/Resources/script");
+    archive_entry_set_filetype(e, AE_IFREG);
+    archive_entry_set_perm(e, 0755);
+    archive_entry_set_size(e, 0);
+    archive_entry_xattr_add_entry(e, "com.apple.cs.CodeDirectory", "cd\0\1", 4);
+    archive_entry_xattr_add_entry(e, "com.apple.quarantine", "0081;5f000000;Safari;", 21);
+    archive_entry_xattr_add_entry(e, "user.note", "kept", 4);
+    ASSERT_EQ(ARCHIVE_OK,
+              archive_entry_acl_add_entry(e, ARCHIVE_ENTRY_ACL_TYPE_DENY,
+                                          ARCHIVE_ENTRY_ACL_DELETE | ARCHIVE_ENTRY_ACL_DELETE_CHILD,
+                                          ARCHIVE_ENTRY_ACL_EVERYONE, -1, "everyone@"));
+    ASSERT_EQ(ARCHIVE_OK, archive_write_header(w, e));
+    archive_entry_free(e);
+    ASSERT_EQ(ARCHIVE_OK, archive_write_close(w));
+    archive_write_free(w);
+  }
+  archive* r = archive_read_new();
+  archive_read_support_format_all(r);
+  ASSERT_EQ(ARCHIVE_OK, archive_read_open_filename(r, package().c_str(), 10240));
+  archive_entry* e = nullptr;
+  ASSERT_EQ(ARCHIVE_OK, archive_read_next_header(r, &e));
+  ASSERT_GT(archive_entry_acl_count(e, ARCHIVE_ENTRY_ACL_TYPE_NFS4), 0);
+  extractor_testing::StripPackedMetadata(e);
+  EXPECT_EQ(0, archive_entry_acl_count(e, ARCHIVE_ENTRY_ACL_TYPE_NFS4 | ARCHIVE_ENTRY_ACL_TYPE_POSIX1E));
+  std::set<std::string> names;
+  const char* name;
+  const void* value;
+  size_t size;
+  archive_entry_xattr_reset(e);
+  while (archive_entry_xattr_next(e, &name, &value, &size) == ARCHIVE_OK) {
+    names.insert(name);
+    if (std::string(name) == "com.apple.cs.CodeDirectory") {
+      EXPECT_EQ(std::string("cd\0\1", 4), std::string(static_cast<const char*>(value), size));
+    }
+  }
+  EXPECT_EQ(std::set<std::string>({"com.apple.cs.CodeDirectory", "user.note"}), names);
+  archive_read_free(r);
 }
 
 }  // namespace
