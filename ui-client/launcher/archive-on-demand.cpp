@@ -133,6 +133,11 @@ int archive_write_finish_entry(archive* a) {
   return library != nullptr ? library(a) : ARCHIVE_FATAL;
 }
 
+int archive_write_close(archive* a) {
+  static const auto library = Find(archive_write_close, "archive_write_close");
+  return library != nullptr ? library(a) : ARCHIVE_FATAL;
+}
+
 int archive_write_free(archive* a) {
   static const auto library = Find(archive_write_free, "archive_write_free");
   return library != nullptr ? library(a) : ARCHIVE_FATAL;
@@ -181,6 +186,44 @@ void archive_entry_set_hardlink(archive_entry* e, const char* name) {
 void archive_entry_set_perm(archive_entry* e, __LA_MODE_T mode) {
   static const auto library = Find(archive_entry_set_perm, "archive_entry_set_perm");
   if (library != nullptr) library(e, mode);
+}
+
+const char* archive_entry_symlink(archive_entry* e) {
+  static const auto library = Find(archive_entry_symlink, "archive_entry_symlink");
+  return library != nullptr ? library(e) : nullptr;
+}
+
+const void* archive_entry_mac_metadata(archive_entry* e, size_t* size) {
+  static const auto library = Find(archive_entry_mac_metadata, "archive_entry_mac_metadata");
+  if (library != nullptr) return library(e, size);
+  *size = 0;
+  return nullptr;
+}
+
+void archive_entry_acl_clear(archive_entry* e) {
+  static const auto library = Find(archive_entry_acl_clear, "archive_entry_acl_clear");
+  if (library != nullptr) library(e);
+}
+
+void archive_entry_xattr_clear(archive_entry* e) {
+  static const auto library = Find(archive_entry_xattr_clear, "archive_entry_xattr_clear");
+  if (library != nullptr) library(e);
+}
+
+void archive_entry_xattr_add_entry(archive_entry* e, const char* name, const void* value, size_t size) {
+  static const auto library = Find(archive_entry_xattr_add_entry, "archive_entry_xattr_add_entry");
+  if (library != nullptr) library(e, name, value, size);
+}
+
+int archive_entry_xattr_reset(archive_entry* e) {
+  static const auto library = Find(archive_entry_xattr_reset, "archive_entry_xattr_reset");
+  return library != nullptr ? library(e) : 0;
+}
+
+// ARCHIVE_WARN is the end of the list, as the library's own function reports it.
+int archive_entry_xattr_next(archive_entry* e, const char** name, const void** value, size_t* size) {
+  static const auto library = Find(archive_entry_xattr_next, "archive_entry_xattr_next");
+  return library != nullptr ? library(e, name, value, size) : ARCHIVE_WARN;
 }
 
 }  // extern "C"
