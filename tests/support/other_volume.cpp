@@ -30,8 +30,11 @@ std::string CanonicalParent(const char* path) {
   return realpath(parent.c_str(), buf) ? buf : "";
 }
 
+// Whether `path` lies in the stand-in folder: by its canonical parent, or by its text when that
+// cannot be resolved (a path too long for the system lies on the volume its text names).
 bool InsideStandIn(const char* path) {
-  const std::string parent = CanonicalParent(path);
+  std::string parent = CanonicalParent(path);
+  if (parent.empty()) parent = path;
   return !parent.empty() && parent.compare(0, g_stand_in.size(), g_stand_in) == 0 &&
          (parent.size() == g_stand_in.size() || parent[g_stand_in.size()] == '/');
 }

@@ -705,6 +705,14 @@ TEST_F(FileOpTest, RenameAcrossVolumesReplacesOnlyWhatRenameReplaces) {
       EXPECT_EQ(std::vector<std::string>{}, Entries(dst)) << what;
     }
   }
+
+  // A destination whose folder lies beyond the system's path limit is a name too long, as on one
+  // volume.
+  std::string too_long = at("vol");
+  while (too_long.size() <= 4096 + 201) too_long += "/" + std::string(200, 'n');
+  ASSERT_EQ(0, mkdir(at("folder").c_str(), 0755));
+  EXPECT_EQ(-100, FSRename(at("folder"), too_long, false)) << volume.how();
+  EXPECT_TRUE(Exists(at("folder")));
 }
 
 // A move to another volume cut off half-way (its process ends at the second flush to disk) leaves
