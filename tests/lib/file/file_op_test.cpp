@@ -772,7 +772,7 @@ std::string MakeDeepTree(const std::string& top, int levels) {
 TEST_F(FileOpTest, DeepTreesAreRemovedAndMovedWithFewDescriptors) {
   OtherVolume volume(at("vol"));
   constexpr int kLevels = 150;
-  constexpr rlim_t kDescriptors = 48;
+  constexpr rlim_t kDescriptors = 64;
   MakeDeepTree(at("removed"), kLevels);
   const std::string deepest = MakeDeepTree(at("moved"), kLevels);
   EXPECT_EQ(0, WithDescriptorLimit(kDescriptors, [&] { return FSRemove(at("removed"), false); }));
