@@ -120,13 +120,14 @@ int FSCopy(const ustring& src, const ustring& dst, bool remove_src, bool keep_mo
 // beside `dst` (a folder with every file, link and subfolder, each with its permission bits, all
 // flushed to disk), renamed into place once complete, and only then is the source removed: `dst`
 // appears only whole, and a move cut off at any point leaves the source whole (the next move to
-// `dst` clears its leftover). A folder's missing parent folders of `dst` are made. No link is ever
-// followed: an entry swapped for a link, or a folder moved away, during the walk stops the move.
-// Refused before anything is copied: devices, pipes and sockets (they cannot cross volumes), and a
-// source with a folder this process could not empty afterwards. A failed move removes its partial
-// copy. Any depth is moved with a bounded number of open descriptors.
+// `dst` clears its leftover). When a folder moves, the missing folders above `dst` are made. No
+// link is ever followed: an entry swapped for a link, or a folder moved away, during the walk stops
+// the move.
+// Devices, pipes and sockets cannot cross volumes; a source holding a folder this process could not
+// empty afterwards is refused before anything is copied. A failed move removes its partial copy.
+// Any depth is moved with a bounded number of open descriptors.
 // 0; -1 an empty path; -2 the source is missing or unreadable; -3 the move failed (the source is
-// whole, except when only its removal failed after the copy was in place: then both stand);
+// whole, except when the failure came after the copy was in place: then both stand);
 // -100 a name is too long. Its own log lines are DEBUG (callers report the failure); the copy's
 // lines are FSCopy's.
 int FSRename(const ustring& src, const ustring& dst, bool exact);
