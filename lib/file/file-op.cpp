@@ -5,11 +5,15 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "log.h"
 #include "path-ref.h"
@@ -214,17 +218,14 @@ std::string WithoutTrailingSeparators(const ustring& path) {
   return text;
 }
 
-// --- moving to another volume ---------------------------------------------------------------------
+// --- walking folder trees -------------------------------------------------------------------------
 //
-// rename() cannot cross volumes, so there a move is a copy: folders are recreated and filled, files
-// copied, links recreated, and each source entry removed once its copy is complete. Every step
-// works relative to open folder descriptors and never follows a link in the last component: an
-// entry swapped for a link during the walk makes the move fail instead of being followed, and a
-// link waiting in the destination is replaced (where a file or link goes, as rename replaces it)
-// or refused (where a folder goes), never written through.
-//
-// The move's own failures are logged at DEBUG only: FSRename's callers report them. The copy's
-// lines keep FSCopy's texts and levels.
+// Both tree walks, removing a tree and copying one to another volume, work relative to open folder
+// descriptors and open every folder with O_NOFOLLOW: a folder swapped for a link during the walk
+// stops it instead of being followed, and long paths are never re-read. Whatever the depth, they
+// hold a bounded number of descriptors: beyond kOpenFolderBudget open levels the shallowest is
+// closed, and reopened on the way back up through its child's "..", accepted only when it is still
+// the same folder (device and inode), so that a folder moved elsewhere during the walk stops it.
 
 // An open descriptor, closed when the holder goes.
 class Fd {
@@ -236,263 +237,500 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
+  void reset(int fd) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
 
  private:
   int fd_;
 };
 
-// One side of a move: the open folder that holds the entry, its name there, and its whole path
-// (for log lines only).
-struct Place {
-  int folder;
-  std::string name;
-  std::string path;
+// Open folders kept per walk; two walks run at once during a move (its source and destination).
+constexpr size_t kOpenFolderBudget = 16;
 
-  // The entry `child` of this place, which is a folder open as `own_fd`.
-  Place Inside(int own_fd, const char* child) const { return {own_fd, child, path + "/" + child}; }
+// The entries of a folder as one listing read them ("." and ".." left out), each with the type the
+// listing reports (a DT_ value), and how far a walk has got through them. A listing is read whole
+// when the walk enters the folder, so that it needs no descriptor while the walk is deeper down.
+struct Listing {
+  std::vector<std::pair<std::string, unsigned char>> entries;
+  size_t next = 0;
+  mode_t mode = 0;  // the folder's own mode, for a copy
 };
 
-// Logs a failed step of a move at DEBUG, keeps errno, and gives the move's result -3.
-int MoveFailed(const char* step, const std::string& path) {
-  int err = errno;
-  LOG_DEBUG(kLog, "FSRename: %s(%s): %s (%d)", step, path.c_str(), strerror(err), err);
-  errno = err;
-  return -3;
-}
-
-// The same for the copy step of a file, under FSCopy's messages.
-int CopyFailed(const char* step, const std::string& path) {
-  int err = errno;
-  LOG_ERROR(kLog, "CopyFile: %s(%s): %s (%d)", step, path.c_str(), strerror(err), err);
-  errno = err;
-  return -3;
-}
-
-int MoveAcrossVolumes(const Place& from, const Place& to, int type);
-
-// Removes the file or link at `to`, so that a moved file or link can take its name. A folder stays
-// (EISDIR). 0, or -1 with errno set.
-int MakeRoomAt(const Place& to) {
-  struct stat st;
-  if (fstatat(to.folder, to.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
-  if (S_ISDIR(st.st_mode)) {
-    errno = EISDIR;
+// Reads the listing of the open folder `fd` (which stays open). 0, or -1 with errno set.
+int ReadListing(int fd, Listing* listing) {
+  const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return -1;
+  DIR* dir = fdopendir(copy);
+  if (dir == nullptr) {
+    const int err = errno;
+    close(copy);
+    errno = err;
     return -1;
   }
-  return unlinkat(to.folder, to.name.c_str(), 0);
-}
-
-// The folder `to` created (0777 less the umask) or, when it exists, the folder itself (never a
-// link to one) opened. Its descriptor, or -1 with errno set.
-int OpenDestinationFolder(const Place& to) {
-  if (mkdirat(to.folder, to.name.c_str(), 0777) != 0 && errno != EEXIST) return -1;
-  return openat(to.folder, to.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
-// Moves every entry of the folder `from`, open as `dir`, into the folder `to`, open as `to_fd`.
-// The two lie on different volumes, so no entry can simply be renamed. 0, or -3 at the first entry
-// that cannot be moved.
-int MoveFolderContents(DIR* dir, const Place& from, int to_fd, const Place& to) {
+  rewinddir(dir);
+  int err = 0;
   while (true) {
     errno = 0;
     struct dirent* entry = readdir(dir);
-    if (entry == nullptr) return errno == 0 ? 0 : MoveFailed("readdir", from.path);
-    const char* name = entry->d_name;
-    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-    int type = TypeOfDirEntry(entry->d_type);
-    if (entry->d_type == DT_UNKNOWN) {
-      struct stat st;
-      if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return MoveFailed("lstat", from.path + "/" + name);
-      type = TypeOfMode(st.st_mode);
+    if (entry == nullptr) {
+      err = errno;
+      break;
     }
-    if (MoveAcrossVolumes(from.Inside(dirfd(dir), name), to.Inside(to_fd, name), type) != 0) return -3;
+    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+    listing->entries.emplace_back(entry->d_name, entry->d_type);
   }
-}
-
-// Moves the folder `from` to `to` (made, or an existing folder there filled), gives `to` the
-// source's permission bits once it is filled (so that a read-only folder can be filled) and
-// removes the empty source. 0 or -3.
-int MoveFolderAt(const Place& from, const Place& to) {
-  int src = openat(from.folder, from.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (src < 0) return MoveFailed("opendir", from.path);
-  DIR* dir = fdopendir(src);
-  if (dir == nullptr) {
-    int err = errno;
-    close(src);
-    errno = err;
-    return MoveFailed("opendir", from.path);
-  }
-  struct stat st;
-  Fd dst(OpenDestinationFolder(to));
-  int result = fstat(dirfd(dir), &st) != 0 ? MoveFailed("fstat", from.path)
-               : dst.get() < 0             ? MoveFailed("mkdir", to.path)
-                                           : MoveFolderContents(dir, from, dst.get(), to);
-  int err = errno;
   closedir(dir);
   errno = err;
-  if (result != 0) return result;
-  if (fchmod(dst.get(), st.st_mode & 07777) != 0) MoveFailed("chmod", to.path);  // moved all the same
-  if (unlinkat(from.folder, from.name.c_str(), AT_REMOVEDIR) != 0) return MoveFailed("remove", from.path);
-  return 0;
+  return err == 0 ? 0 : -1;
 }
 
-// Copies the regular file `from` to a new file `to` with the source's permission bits, whatever
-// the umask, then removes the source. 0 or -3 (a partial copy stays, the source too).
-int MoveFileAt(const Place& from, const Place& to) {
-  // O_NONBLOCK: an entry swapped for a pipe must not block the open; the type test then refuses it.
-  Fd in(openat(from.folder, from.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (in.get() < 0) return CopyFailed("open", from.path);
+// The folders from a starting folder down to the one a walk is in, as open descriptors, at most
+// kOpenFolderBudget of them. path() names the current folder in log lines.
+class FolderTrail {
+ public:
+  // `base` (AT_FDCWD allowed) is where the trail starts, named `base_path`; it is never closed here.
+  FolderTrail(int base, std::string base_path) : base_(base), path_(std::move(base_path)) {}
+  ~FolderTrail() {
+    for (const Level& level : levels_)
+      if (level.fd >= 0) close(level.fd);
+  }
+  FolderTrail(const FolderTrail&) = delete;
+  FolderTrail& operator=(const FolderTrail&) = delete;
+
+  int current() const { return levels_.empty() ? base_ : levels_.back().fd; }
+  const std::string& path() const { return path_; }
+  // The current folder's name in its parent.
+  const std::string& name() const { return levels_.back().name; }
+  // The path of the entry `name` of the current folder, for log lines.
+  std::string PathOf(const std::string& name) const { return path_.empty() ? name : path_ + "/" + name; }
+
+  // Opens the folder `name` of the current folder, never through a link, and makes it current;
+  // `st` gets its status. 0, or -1 with errno set and the trail unchanged.
+  int Enter(const std::string& name, struct stat* st) {
+    const int fd = openat(current(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (fstat(fd, st) != 0) {
+      const int err = errno;
+      close(fd);
+      errno = err;
+      return -1;
+    }
+    levels_.push_back({fd, st->st_dev, st->st_ino, name, path_.size()});
+    path_ = PathOf(name);
+    while (levels_.size() - first_open_ > kOpenFolderBudget) {
+      close(levels_[first_open_].fd);
+      levels_[first_open_++].fd = -1;
+    }
+    return 0;
+  }
+
+  // Closes the current folder and makes its parent current again, reopening the parent when the
+  // budget had closed it. 0, or -1 with errno set when the parent cannot be reopened or is no longer
+  // the folder the walk came through (ESTALE); the trail is then of no further use.
+  int Leave() {
+    const Level child = levels_.back();
+    levels_.pop_back();
+    path_.resize(child.path_size);
+    int result = 0;
+    if (!levels_.empty() && levels_.back().fd < 0) {
+      Level& parent = levels_.back();
+      const int fd = openat(child.fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0 || !IsLevel(fd, parent)) {
+        const int err = errno;
+        if (fd >= 0) close(fd);
+        errno = err;
+        result = -1;
+      } else {
+        parent.fd = fd;
+        first_open_ = levels_.size() - 1;
+      }
+    }
+    const int err = errno;
+    close(child.fd);
+    errno = err;
+    return result;
+  }
+
+ private:
+  struct Level {
+    int fd;  // -1 once the budget closed it
+    dev_t dev;
+    ino_t ino;
+    std::string name;
+    size_t path_size;  // the length of path_ before this level
+  };
+
+  // Whether the open folder `fd` is the folder of `level`: false with errno set (ESTALE when it is
+  // another folder).
+  static bool IsLevel(int fd, const Level& level) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return false;
+    if (st.st_dev == level.dev && st.st_ino == level.ino) return true;
+    errno = ESTALE;
+    return false;
+  }
+  int base_;
+  std::string path_;
+  std::vector<Level> levels_;
+  size_t first_open_ = 0;  // levels before it are closed, the rest open
+};
+
+// Whether the entry of the listing is a folder: 1 yes, 0 no, -1 its status could not be read
+// (errno set; ENOENT when it is gone). `type` gets its type code.
+int EntryType(int folder, const std::pair<std::string, unsigned char>& entry, int* type) {
+  if (entry.second != DT_UNKNOWN) {
+    *type = TypeOfDirEntry(entry.second);
+    return 0;
+  }
   struct stat st;
-  if (fstat(in.get(), &st) != 0) return CopyFailed("fstat", from.path);
-  if (!S_ISREG(st.st_mode)) {
-    LOG_DEBUG(kLog, "FSRename: '%s' is no longer a regular file", from.path.c_str());
-    errno = EINVAL;
-    return -3;
-  }
-  const mode_t bits = st.st_mode & 07777;
-  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  int out = openat(to.folder, to.name.c_str(), flags, bits);
-  if (out < 0 && errno == EEXIST && MakeRoomAt(to) == 0)
-    out = openat(to.folder, to.name.c_str(), flags, bits);
-  if (out < 0) return CopyFailed("open", to.path);
-  if (fchmod(out, bits) != 0) {
-    int err = errno;
-    LOG_WARNING(kLog, "CopyFile: fchmod(%s, %o): %s (%d)", to.path.c_str(), static_cast<unsigned>(bits),
-                strerror(err), err);
-  }
-  int result = CopyBytes(in.get(), out);
-  int finished = FinishCopy(out, to.path);
-  if (result != 0 || finished != 0) return -3;
-  if (unlinkat(from.folder, from.name.c_str(), 0) != 0) return CopyFailed("remove", from.path);
+  if (fstatat(folder, entry.first.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+  *type = TypeOfMode(st.st_mode);
   return 0;
-}
-
-// Recreates the link `from` at `to` (replacing a file or link there), then removes it. 0 or -3.
-int MoveLinkAt(const Place& from, const Place& to) {
-  char target[kPathRefMaxPath];
-  ssize_t n = readlinkat(from.folder, from.name.c_str(), target, sizeof(target));
-  if (n >= static_cast<ssize_t>(sizeof(target))) errno = ENAMETOOLONG;
-  if (n < 0 || n >= static_cast<ssize_t>(sizeof(target))) return MoveFailed("readlink", from.path);
-  target[n] = '\0';
-  int made = symlinkat(target, to.folder, to.name.c_str());
-  if (made != 0 && errno == EEXIST && MakeRoomAt(to) == 0)
-    made = symlinkat(target, to.folder, to.name.c_str());
-  if (made != 0) return MoveFailed("symlink", to.path);
-  if (unlinkat(from.folder, from.name.c_str(), 0) != 0) return MoveFailed("remove", from.path);
-  return 0;
-}
-
-// Moves the entry `from`, of the type code `type`, to `to` on another volume. Devices, pipes and
-// sockets cannot move. 0 or -3.
-int MoveAcrossVolumes(const Place& from, const Place& to, int type) {
-  switch (type) {
-    case FILE_TYPE_DIRECTORY:
-      return MoveFolderAt(from, to);
-    case FILE_TYPE_REGULAR:
-      return MoveFileAt(from, to);
-    case FILE_TYPE_SYMLINK:
-      return MoveLinkAt(from, to);
-    default:
-      LOG_DEBUG(kLog, "FSRename: cannot move '%s' to another volume (type %d)", from.path.c_str(), type);
-      errno = EXDEV;
-      return -3;
-  }
-}
-
-// The folder that holds `path`, opened (links on the way are followed, as rename follows them),
-// and the entry's name in it. The descriptor, or -1 with errno set (EINVAL when the last component
-// names no entry of its own: "." or "..").
-int OpenParentOf(const std::string& path, std::string* name) {
-  const size_t slash = path.rfind('/');
-  *name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name->empty() || *name == "." || *name == "..") {
-    errno = EINVAL;
-    return -1;
-  }
-  const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  return open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
-// The move of FSRename once rename() has said EXDEV. `st` is the source's own status. A folder's
-// destination is made first with its missing parents. 0 or -3.
-int MoveToOtherVolume(const std::string& src, const std::string& dst, const struct stat& st) {
-  const int type = TypeOfMode(st.st_mode);
-  if (type == FILE_TYPE_DIRECTORY && FSMKDir(dst, true) != 0) return -3;
-  std::string src_name, dst_name;
-  Fd src_parent(OpenParentOf(src, &src_name));
-  if (src_parent.get() < 0) return MoveFailed("open parent", src);
-  Fd dst_parent(OpenParentOf(dst, &dst_name));
-  if (dst_parent.get() < 0) return MoveFailed("open parent", dst);
-  return MoveAcrossVolumes({src_parent.get(), src_name, src}, {dst_parent.get(), dst_name, dst}, type);
 }
 
 // --- removing -------------------------------------------------------------------------------------
 
 // FSRemove's failures are details for DEBUG: its callers report them. errno is kept.
-void LogRemoveFailure(const std::string& path, int err) {
+int RemoveFailed(const std::string& path) {
+  const int err = errno;
   LOG_DEBUG(kLog, "FSRemove: failed to remove '%s': %s (%d)", path.c_str(), strerror(err), err);
   errno = err;
+  return -3;
 }
 
-// Removes everything in the open folder `fd` (which it takes over), named `path` in log lines.
-// Works relative to the folder, so the walk neither follows links nor re-reads long paths.
-// 0, or -3 at the first entry that cannot be removed.
-int RemoveFolderContents(int fd, const std::string& path) {
-  DIR* dir = fdopendir(fd);
-  if (dir == nullptr) {
+// Removes the folder `name` of `base` with everything in it (`base_path` names `base` in log lines;
+// with AT_FDCWD `name` may be a whole path). A folder that cannot be opened is removed only if it
+// is empty. With `ours` (a tree this layer made) a folder the owner may not change is made
+// changeable first; a user's folders keep their bits. 0 (also when it is gone), or -3 at the first
+// entry that cannot be removed, errno kept.
+int RemoveFolderAt(int base, const std::string& name, const std::string& base_path, bool ours) {
+  FolderTrail trail(base, base_path);
+  std::vector<Listing> pending;
+  // Enters the folder `child` of the current one and lists it: true, or false with nothing entered.
+  auto descend = [&](const std::string& child) {
+    struct stat st;
+    if (trail.Enter(child, &st) != 0) return false;
+    if (ours && (st.st_mode & S_IRWXU) != S_IRWXU) fchmod(trail.current(), (st.st_mode & 07777) | S_IRWXU);
+    Listing listing;
+    if (ReadListing(trail.current(), &listing) == 0) {
+      pending.push_back(std::move(listing));
+      return true;
+    }
     const int err = errno;
-    close(fd);
-    LogRemoveFailure(path, err);
-    return -3;
-  }
-  int result = 0;
-  int err = 0;
-  while (struct dirent* entry = readdir(dir)) {
-    const char* name = entry->d_name;
-    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-    bool folder = entry->d_type == DT_DIR;
-    if (entry->d_type == DT_UNKNOWN) {
-      struct stat st;
-      if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno == ENOENT) continue;
-        err = errno;
-        result = -3;
-        LogRemoveFailure(path + "/" + name, err);
-        break;
-      }
-      folder = S_ISDIR(st.st_mode);
+    trail.Leave();  // the parent was open a moment ago: the budget keeps at least two levels
+    errno = err;
+    return false;
+  };
+  // The folder `child` of the current one, which could not be listed: it goes only if empty.
+  auto remove_unlisted = [&](const std::string& child) {
+    const int err = errno;
+    LOG_DEBUG(kLog, "FSRemove: opendir(%s): %s (%d)", trail.PathOf(child).c_str(), strerror(err), err);
+    if (unlinkat(trail.current(), child.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+      return RemoveFailed(trail.PathOf(child));
+    return 0;
+  };
+
+  if (!descend(name)) return remove_unlisted(name);
+  while (!pending.empty()) {
+    Listing& listing = pending.back();
+    if (listing.next == listing.entries.size()) {
+      pending.pop_back();
+      const std::string done = trail.name();
+      const std::string done_path = trail.path();
+      if (trail.Leave() != 0) return RemoveFailed(done_path);
+      if (unlinkat(trail.current(), done.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+        return RemoveFailed(done_path);
+      continue;
     }
-    if (folder) {
-      const std::string child = path + "/" + name;
-      int sub = openat(dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (sub >= 0) {
-        if (RemoveFolderContents(sub, child) != 0) {
-          err = errno;
-          result = -3;
-          break;
-        }
-      } else {
-        // Try the folder itself all the same: it may be empty.
-        int open_err = errno;
-        LOG_DEBUG(kLog, "FSRemove: opendir(%s): %s (%d)", child.c_str(), strerror(open_err), open_err);
-      }
-      if (unlinkat(dirfd(dir), name, AT_REMOVEDIR) != 0 && errno != ENOENT) {
-        err = errno;
-        result = -3;
-        LogRemoveFailure(child, err);
-        break;
-      }
-    } else if (unlinkat(dirfd(dir), name, 0) != 0 && errno != ENOENT) {
-      err = errno;
-      result = -3;
-      LogRemoveFailure(path + "/" + name, err);
-      break;
+    const auto entry = listing.entries[listing.next++];
+    int type = FILE_TYPE_NONE;
+    if (EntryType(trail.current(), entry, &type) != 0) {
+      if (errno == ENOENT) continue;
+      return RemoveFailed(trail.PathOf(entry.first));
+    }
+    if (type == FILE_TYPE_DIRECTORY) {
+      // A folder swapped for a link since the listing cannot be entered, nor removed as a folder.
+      if (!descend(entry.first) && remove_unlisted(entry.first) != 0) return -3;
+    } else if (unlinkat(trail.current(), entry.first.c_str(), 0) != 0 && errno != ENOENT) {
+      return RemoveFailed(trail.PathOf(entry.first));
     }
   }
-  closedir(dir);
-  if (result != 0) errno = err;
-  return result;
+  return 0;
+}
+
+// Removes the entry `name` of the folder `parent` whatever it is (a folder with everything in it,
+// as RemoveFolderAt with `ours`; a link itself). 0 (also when nothing is there), or -3 with errno set.
+int RemoveEntryAt(int parent, const std::string& name, const std::string& parent_path, bool ours) {
+  struct stat st;
+  if (fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return errno == ENOENT ? 0 : RemoveFailed(parent_path + "/" + name);
+  if (S_ISDIR(st.st_mode)) return RemoveFolderAt(parent, name, parent_path, ours);
+  if (unlinkat(parent, name.c_str(), 0) != 0 && errno != ENOENT)
+    return RemoveFailed(parent_path + "/" + name);
+  return 0;
+}
+
+// --- moving to another volume ---------------------------------------------------------------------
+//
+// rename() cannot cross volumes, so there a move is a copy, built under a temporary name beside the
+// destination and renamed into place once complete; only then is the source removed. The
+// destination thus appears only whole, and a move cut off at any point leaves the source whole.
+// As for rename(), a folder replaces only a missing destination or an empty folder, and a file or
+// link replaces anything but a folder: newer data waiting at the destination is never overwritten.
+// The copy never follows a link: an entry swapped for a link during the walk stops the move.
+//
+// The move's own failures are logged at DEBUG only: FSRename's callers report them. The copy's
+// lines keep FSCopy's texts and levels.
+
+// What a move leaves in the destination's folder until it completes: "." + the destination's name
+// (cut to fit the volume's name limit) + this. A leftover of a move that was cut off is removed by
+// the next move to the same destination.
+constexpr char kMoveSuffix[] = ".corvane-move";
+
+// Logs a failed step of a move at DEBUG and keeps errno. -1.
+int MoveFailed(const char* step, const std::string& path) {
+  const int err = errno;
+  LOG_DEBUG(kLog, "FSRename: %s(%s): %s (%d)", step, path.c_str(), strerror(err), err);
+  errno = err;
+  return -1;
+}
+
+// The same for the copy step of a file, under FSCopy's messages.
+int CopyFailed(const char* step, const std::string& path) {
+  const int err = errno;
+  LOG_ERROR(kLog, "CopyFile: %s(%s): %s (%d)", step, path.c_str(), strerror(err), err);
+  errno = err;
+  return -1;
+}
+
+// Forces the entries of the open folder `fd` to disk, so that what was renamed or created in it
+// outlasts a power cut before anything is removed elsewhere. 0, or -1 with errno set. A folder that
+// cannot be synchronised this way is not a failure.
+int SyncFolder(int fd) {
+  return fsync(fd) == 0 || errno == EINVAL || errno == EROFS ? 0 : -1;
+}
+
+// The temporary name under which a move builds `name` in the same folder.
+std::string MoveTempName(const std::string& name) {
+  const size_t room = NAME_MAX - 1 - (sizeof(kMoveSuffix) - 1);
+  size_t keep = std::min(name.size(), room);
+  // Cut between characters, never inside a UTF-8 sequence.
+  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  return "." + name.substr(0, keep) + kMoveSuffix;
+}
+
+// Copies the regular file `from` of the folder `from_dir` to a new file `to` of `to_dir` with the
+// source's permission bits, whatever the umask, and forces it to disk. 0 or -1 (errno set).
+int CopyFileAt(int from_dir, const std::string& from, const std::string& from_path, int to_dir,
+               const std::string& to, const std::string& to_path) {
+  // O_NONBLOCK: an entry swapped for a pipe must not block the open; the type test then refuses it.
+  Fd in(openat(from_dir, from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (in.get() < 0) return CopyFailed("open", from_path);
+  struct stat st;
+  if (fstat(in.get(), &st) != 0) return CopyFailed("fstat", from_path);
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return MoveFailed("copy", from_path);
+  }
+  const mode_t bits = st.st_mode & 07777;
+  const int out = openat(to_dir, to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, bits);
+  if (out < 0) return CopyFailed("open", to_path);
+  if (fchmod(out, bits) != 0) {
+    const int err = errno;
+    LOG_WARNING(kLog, "CopyFile: fchmod(%s, %o): %s (%d)", to_path.c_str(), static_cast<unsigned>(bits),
+                strerror(err), err);
+  }
+  const int copied = CopyBytes(in.get(), out);
+  const int err = errno;
+  const int finished = FinishCopy(out, to_path);
+  if (copied != 0 || finished != 0) {
+    errno = copied != 0 ? err : errno;
+    return -1;
+  }
+  return 0;
+}
+
+// Recreates the link `from` of `from_dir` as `to` of `to_dir`. 0 or -1 (errno set).
+int CopyLinkAt(int from_dir, const std::string& from, const std::string& from_path, int to_dir,
+               const std::string& to, const std::string& to_path) {
+  char target[kPathRefMaxPath];
+  const ssize_t n = readlinkat(from_dir, from.c_str(), target, sizeof(target));
+  if (n >= static_cast<ssize_t>(sizeof(target))) errno = ENAMETOOLONG;
+  if (n < 0 || n >= static_cast<ssize_t>(sizeof(target))) return MoveFailed("readlink", from_path);
+  target[n] = '\0';
+  if (symlinkat(target, to_dir, to.c_str()) != 0) return MoveFailed("symlink", to_path);
+  return 0;
+}
+
+// Whether this process may remove entries of the open folder `fd`, named `path`. A move checks its
+// source's folders before it copies anything, so that a move which could not remove its source
+// afterwards is refused while the source is whole and no copy stands. 0, or -1 with errno set.
+int MayEmpty(int fd, const std::string& path) {
+  return faccessat(fd, ".", W_OK | X_OK, AT_EACCESS) == 0 ? 0 : MoveFailed("access", path);
+}
+
+// Copies the folder tree `from` of `from_dir` (named `from_path`) to a new folder `to` of `to_dir`
+// (named `to_path`), which must not exist: every folder, file and link with its permission bits,
+// all forced to disk. Refuses a tree holding something that cannot cross volumes (a device, a pipe,
+// a socket), a tree holding its own copy, and a folder this process could not empty afterwards.
+// 0, or -1 with errno set (a partial copy stays; the source is untouched).
+int CopyFolderAt(int from_dir, const std::string& from, const std::string& from_path, int to_dir,
+                 const std::string& to, const std::string& to_path) {
+  FolderTrail source(from_dir, from_path), copy(to_dir, to_path);
+  std::vector<Listing> pending;
+  struct stat top = {};
+  // Enters the source folder `name`, makes and enters its copy, and lists the source. 0 or -1.
+  auto descend = [&](const std::string& name) {
+    struct stat st, made;
+    if (source.Enter(name, &st) != 0) return MoveFailed("opendir", source.PathOf(name));
+    if (!pending.empty() && st.st_dev == top.st_dev && st.st_ino == top.st_ino) {
+      errno = EINVAL;  // as rename() says of a folder moved into itself
+      return MoveFailed("copy", source.path());
+    }
+    Listing listing;
+    listing.mode = st.st_mode;
+    if (MayEmpty(source.current(), source.path()) != 0) return -1;
+    if (ReadListing(source.current(), &listing) != 0) return MoveFailed("readdir", source.path());
+    const std::string& made_name = pending.empty() ? to : name;
+    if (mkdirat(copy.current(), made_name.c_str(), 0700) != 0)
+      return MoveFailed("mkdir", copy.PathOf(made_name));
+    if (copy.Enter(made_name, &made) != 0) return MoveFailed("opendir", copy.PathOf(made_name));
+    if (pending.empty()) top = made;
+    pending.push_back(std::move(listing));
+    return 0;
+  };
+
+  if (descend(from) != 0) return -1;
+  while (!pending.empty()) {
+    Listing& listing = pending.back();
+    if (listing.next == listing.entries.size()) {
+      // Filled: now it may take the source's bits (a read-only folder could not have been filled).
+      if (fchmod(copy.current(), listing.mode & 07777) != 0) return MoveFailed("chmod", copy.path());
+      if (SyncFolder(copy.current()) != 0) return MoveFailed("fsync", copy.path());
+      pending.pop_back();
+      if (source.Leave() != 0) return MoveFailed("opendir", source.path() + "/..");
+      if (copy.Leave() != 0) return MoveFailed("opendir", copy.path() + "/..");
+      continue;
+    }
+    const auto entry = listing.entries[listing.next++];
+    const std::string& name = entry.first;
+    int type = FILE_TYPE_NONE;
+    if (EntryType(source.current(), entry, &type) != 0) return MoveFailed("lstat", source.PathOf(name));
+    int copied = -1;
+    switch (type) {
+      case FILE_TYPE_DIRECTORY:
+        copied = descend(name);
+        break;
+      case FILE_TYPE_REGULAR:
+        copied =
+            CopyFileAt(source.current(), name, source.PathOf(name), copy.current(), name, copy.PathOf(name));
+        break;
+      case FILE_TYPE_SYMLINK:
+        copied =
+            CopyLinkAt(source.current(), name, source.PathOf(name), copy.current(), name, copy.PathOf(name));
+        break;
+      default:
+        errno = EXDEV;  // devices, pipes and sockets cannot cross volumes
+        copied = MoveFailed("copy", source.PathOf(name));
+    }
+    if (copied != 0) return -1;
+  }
+  return 0;
+}
+
+// The folder that holds `path`, opened (links on the way are followed, as rename follows them); the
+// entry's name in it, and the folder's path. The descriptor, or -1 with errno set (EINVAL when the
+// last component names no entry of its own: "." or "..").
+int OpenParentOf(const std::string& path, std::string* name, std::string* parent) {
+  const size_t slash = path.rfind('/');
+  *name = slash == std::string::npos ? path : path.substr(slash + 1);
+  *parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (name->empty() || *name == "." || *name == "..") {
+    errno = EINVAL;
+    return -1;
+  }
+  return open(parent->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// rename()'s rule for the destination `name` of `dir`, checked before anything is copied: a folder
+// takes the place only of nothing or of an empty folder, anything else only of what is not a
+// folder. 0, or -1 with errno as rename() would set it (also when the destination cannot be read).
+int CheckDestination(int dir, const std::string& name, bool folder) {
+  struct stat st;
+  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT ? 0 : -1;
+  if (!folder) {
+    if (!S_ISDIR(st.st_mode)) return 0;
+    errno = EISDIR;
+    return -1;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    errno = ENOTDIR;
+    return -1;
+  }
+  Fd fd(openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  Listing listing;
+  if (fd.get() < 0 || ReadListing(fd.get(), &listing) != 0) return -1;
+  if (listing.entries.empty()) return 0;
+  errno = ENOTEMPTY;
+  return -1;
+}
+
+// Builds at `to` of `to_dir` a copy of the entry `from` of `from_dir`, of the type code `type`
+// (the folders' paths name them in log lines). 0, or -1 with errno set.
+int CopyEntryAt(int type, int from_dir, const std::string& from, const std::string& from_dir_path, int to_dir,
+                const std::string& to, const std::string& to_dir_path) {
+  const std::string from_path = from_dir_path + "/" + from, to_path = to_dir_path + "/" + to;
+  switch (type) {
+    case FILE_TYPE_DIRECTORY:
+      return CopyFolderAt(from_dir, from, from_dir_path, to_dir, to, to_dir_path);
+    case FILE_TYPE_REGULAR:
+      return CopyFileAt(from_dir, from, from_path, to_dir, to, to_path);
+    default:
+      return CopyLinkAt(from_dir, from, from_path, to_dir, to, to_path);
+  }
+}
+
+// The move of FSRename once rename() has said EXDEV: `st` is the source's own status. A folder's
+// destination gets its missing parent folders. 0, or -1 with errno set (the source whole unless
+// only its removal failed, with the copy complete in place).
+int MoveToOtherVolume(const std::string& src, const std::string& dst, const struct stat& st) {
+  const int type = TypeOfMode(st.st_mode);
+  if (type != FILE_TYPE_DIRECTORY && type != FILE_TYPE_REGULAR && type != FILE_TYPE_SYMLINK) {
+    errno = EXDEV;  // devices, pipes and sockets cannot cross volumes
+    return MoveFailed("rename", src);
+  }
+  std::string src_name, src_dir, dst_name, dst_dir;
+  Fd from(OpenParentOf(src, &src_name, &src_dir));
+  if (from.get() < 0) return MoveFailed("open parent", src);
+  Fd to(OpenParentOf(dst, &dst_name, &dst_dir));
+  if (to.get() < 0 && errno == ENOENT && type == FILE_TYPE_DIRECTORY) {
+    if (FSMKDirP(dst_dir, nullptr, false, kModeFromUmask) != 0) return MoveFailed("mkdir", dst_dir);
+    to.reset(OpenParentOf(dst, &dst_name, &dst_dir));
+  }
+  if (to.get() < 0) return MoveFailed("open parent", dst);
+  if (CheckDestination(to.get(), dst_name, type == FILE_TYPE_DIRECTORY) != 0)
+    return MoveFailed("rename", dst);
+  if (MayEmpty(from.get(), src_dir) != 0) return -1;
+
+  const std::string temp = MoveTempName(dst_name);
+  if (RemoveEntryAt(to.get(), temp, dst_dir, true) != 0) return -1;  // a move cut off before
+  int built = CopyEntryAt(type, from.get(), src_name, src_dir, to.get(), temp, dst_dir);
+  if (built == 0 && renameat(to.get(), temp.c_str(), to.get(), dst_name.c_str()) != 0)
+    built = MoveFailed("rename", dst_dir + "/" + temp);
+  if (built != 0) {
+    const int err = errno;
+    RemoveEntryAt(to.get(), temp, dst_dir, true);
+    errno = err;
+    return -1;
+  }
+  // The source goes only once its copy is in place for good.
+  if (SyncFolder(to.get()) != 0) return MoveFailed("fsync", dst_dir);
+  const int removed = type == FILE_TYPE_DIRECTORY ? RemoveFolderAt(from.get(), src_name, src_dir, false)
+                                                  : unlinkat(from.get(), src_name.c_str(), 0);
+  if (removed != 0) return MoveFailed("remove", src);
+  return 0;
 }
 
 }  // namespace
@@ -752,9 +990,11 @@ int FSRename(const ustring& src, const ustring& dst, bool exact) {
   const std::string to = WithoutTrailingSeparators(dst);
   if (to.size() != dst.length() && !S_ISDIR(st.st_mode)) {
     errno = ENOTDIR;
-    return MoveFailed("rename", dst.c_str());
+    MoveFailed("rename", dst.c_str());
+    return -3;
   }
-  return MoveToOtherVolume(from, to, st);
+  if (MoveToOtherVolume(from, to, st) == 0) return 0;
+  return errno == ENAMETOOLONG ? -100 : -3;
 }
 
 int FSRemove(const ustring& path, bool) {
@@ -769,21 +1009,8 @@ int FSRemove(const ustring& path, bool) {
     return -1;
   }
   if (found == 0) return 0;
-  if (type == FILE_TYPE_DIRECTORY) {
-    int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-      if (RemoveFolderContents(fd, top) != 0) return -3;
-    } else {
-      // Nothing inside can be listed; the folder goes only if it is empty.
-      int err = errno;
-      LOG_DEBUG(kLog, "FSRemove: opendir(%s): %s (%d)", top.c_str(), strerror(err), err);
-    }
-  }
-  int removed = type == FILE_TYPE_DIRECTORY ? rmdir(top.c_str()) : unlink(top.c_str());
-  if (removed != 0 && errno != ENOENT) {
-    LogRemoveFailure(top, errno);
-    return -3;
-  }
+  if (type == FILE_TYPE_DIRECTORY) return RemoveFolderAt(AT_FDCWD, top, "", false);
+  if (unlink(top.c_str()) != 0 && errno != ENOENT) return RemoveFailed(top);
   return 0;
 }
 

@@ -113,20 +113,32 @@ int FSCopy(const ustring& src, const ustring& dst, bool remove_src, bool keep_mo
 // Moves a file, a link or a folder tree. With `exact`, a source not given in its stored form counts
 // as missing. Trailing separators and "." components of `src` are dropped: "link/" moves the link,
 // not its target; a `dst` written with a trailing separator takes only a folder.
-// Across volumes: folders are recreated (an existing folder is filled) and their entries moved one
-// by one, files are copied and removed, links recreated; every moved entry keeps its permission
-// bits. No link is ever followed there: an entry swapped for a link during the walk stops the move;
-// a file or link in the destination where a file or link goes is replaced, as rename replaces it,
-// and a link where a folder goes stops the move. Devices, pipes and sockets cannot cross volumes.
-// 0; -1 an empty path; -2 the source is missing or unreadable; -3 the move failed (what was moved
-// before the failure stays moved); -100 a name is too long. Its own log lines are DEBUG (callers
-// report the failure); the copy's lines are FSCopy's.
+// What may wait at `dst` is rename()'s rule on every volume: a folder replaces only nothing or an
+// empty folder (newer data in a folder there is never overwritten); a file or link replaces
+// anything but a folder.
+// Across volumes the entry is copied under the temporary name "." + dst's name + ".corvane-move"
+// beside `dst` (a folder with every file, link and subfolder, each with its permission bits, all
+// flushed to disk), renamed into place once complete, and only then is the source removed: `dst`
+// appears only whole, and a move cut off at any point leaves the source whole (the next move to
+// `dst` clears its leftover). When a folder moves, the missing folders above `dst` are made. No
+// link is ever followed: an entry swapped for a link, or a folder moved away, during the walk stops
+// the move.
+// Devices, pipes and sockets cannot cross volumes; a source holding a folder this process could not
+// empty afterwards is refused before anything is copied. A failed move removes its partial copy.
+// Any depth is moved with a bounded number of open descriptors.
+// 0; -1 an empty path; -2 the source is missing or unreadable; -3 the move failed (the source is
+// whole, except when the failure came after the copy was in place: then both stand);
+// -100 a name is too long. Its own log lines are DEBUG (callers report the failure); the copy's
+// lines are FSCopy's.
 int FSRename(const ustring& src, const ustring& dst, bool exact);
-// Removes a file, a link (never its target) or a folder with everything in it. Trailing separators
-// and "." components are dropped first, so "link/" removes the link alone. Permission bits are
-// not overridden. The second parameter has no effect. 0 removed or nothing there; -1 empty path or
-// unreadable information; -3 something could not be removed (the entries removed before it stay
-// removed; errno from the failing call). Logs only at DEBUG: callers report the failure.
+// Removes a file, a link (never its target) or a folder with everything in it, at any depth with a
+// bounded number of open descriptors. Trailing separators and "." components are dropped first, so
+// "link/" removes the link alone. Links are removed, never followed: a folder swapped for a link
+// during the walk, or moved away from it, stops it. Permission bits are not overridden; a folder
+// that cannot be listed is removed only if it is empty. The second parameter has no effect.
+// 0 removed or nothing there; -1 empty path or unreadable information; -3 something could not be
+// removed (the entries removed before it stay removed; errno from the failing call). Logs only at
+// DEBUG: callers report the failure.
 int FSRemove(const ustring& path, bool);
 // Access and modification times in whole seconds; a link gets its own times. 0 or -1, no log.
 int FSUTime(const ustring& path, long atime, long mtime);

@@ -275,13 +275,28 @@ int Service::PrepareUserEnv() {
   return -1;
 }
 
+namespace {
+
+// `folder` with the folders above it in their stored form (a home reached through a link resolved)
+// and its own name as given, so that an exact test still tells whether the folder is kept under
+// this very spelling. `folder` itself when the folders above cannot be resolved.
+ustring WithStoredParent(const ustring& folder) {
+  ustring parent = FSParentPath(folder);
+  if (FSGetRealPath(parent) != 0) return folder;
+  return (parent == ustring("/") ? parent : parent + "/") + FSBaseName(folder);
+}
+
+}  // namespace
+
 void Service::MigrateService() {
   const QString skyhold = QDir::toNativeSeparators(RegistryPath("user_skyhold_path"));
   const QString corvane = QDir::toNativeSeparators(RegistryPath("user_corvane_path"));
-  const ustring old_folder = Utf8(skyhold);
-  const ustring new_folder = Utf8(corvane);
-  const ustring old_data = Utf8(QDir::toNativeSeparators(skyhold + "/data"));
-  const ustring new_data = Utf8(QDir::toNativeSeparators(corvane + "/data"));
+  // The exact tests below accept only stored forms; a home reached through a link has none of its
+  // own, so the paths are built from the home's stored form.
+  const ustring old_folder = WithStoredParent(Utf8(skyhold));
+  const ustring new_folder = WithStoredParent(Utf8(corvane));
+  const ustring old_data = old_folder + "/data";
+  const ustring new_data = new_folder + "/data";
 
   if (!IsFileExist(new_folder, true) && FSMKDir(new_folder, true) < 0) {
     LOG_ERROR(kLog, "Failed to create Corvane folder");

@@ -4,6 +4,7 @@
 #include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 
 #include "file-op.h"
 #include "file_test_util.h"
+#include "other_volume.h"
 #include "path-ref.h"
 #include "temp_dir.h"
 
@@ -64,7 +66,9 @@ using filetest::PermissionBits;
 using filetest::RealPath;
 using filetest::ScratchVolume;
 using filetest::UmaskGuard;
+using filetest::WithDescriptorLimit;
 using filetest::WorkingFolder;
+using testsupport::OtherVolume;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 
@@ -517,8 +521,7 @@ TEST_F(FileOpTest, RenameExactRefusesASourceThroughALinkedParent) {
 }
 
 TEST_F(FileOpTest, RenameAcrossVolumesMovesATreeWithLinksAndModes) {
-  ScratchVolume volume(at("vol"));
-  SKIP_WITHOUT_VOLUME(volume, "a folder tree with a link and an executable moved to another volume");
+  OtherVolume volume(at("vol"));
   UmaskGuard mask(077);
   const std::string tree = at("App.framework");
   ASSERT_EQ(0, FSMKDirP(tree + "/Versions/A/Resources", nullptr, false, 0755));
@@ -548,8 +551,7 @@ TEST_F(FileOpTest, RenameAcrossVolumesMovesATreeWithLinksAndModes) {
 }
 
 TEST_F(FileOpTest, RenameAcrossVolumesKeepsAFilesExecutableBit) {
-  ScratchVolume volume(at("vol"));
-  SKIP_WITHOUT_VOLUME(volume, "a program moved to another volume keeping its executable bit");
+  OtherVolume volume(at("vol"));
   UmaskGuard mask(022);
   WriteFile(at("prog"), "#!/bin/sh\necho hi\n");
   ASSERT_EQ(0, chmod(at("prog").c_str(), 0750));
@@ -562,8 +564,7 @@ TEST_F(FileOpTest, RenameAcrossVolumesKeepsAFilesExecutableBit) {
 // A link in the destination where a moved file goes is replaced, where a moved folder goes it stops
 // the move: nothing is ever written into what it points to. A source given as "link/" moves the link.
 TEST_F(FileOpTest, RenameAcrossVolumesNeverWritesThroughALink) {
-  ScratchVolume volume(at("vol"));
-  SKIP_WITHOUT_VOLUME(volume, "that a move to another volume never writes through a link in the destination");
+  OtherVolume volume(at("vol"));
   ASSERT_EQ(0, mkdir(at("outside").c_str(), 0755));
   WriteFile(at("outside/keep"), "k");
   const struct {
@@ -573,7 +574,7 @@ TEST_F(FileOpTest, RenameAcrossVolumesNeverWritesThroughALink) {
     int result;
   } cases[] = {
       {"file", "file", "outside/keep", 0},
-      {"tree", "tree/sub/file", "outside/keep", 0},
+      {"tree", "tree/sub/file", "outside/keep", -3},  // the folder is not empty: refused, as rename refuses
       {"tree", "tree/sub", "outside", -3},
       {"tree", "tree", "outside", -3},
   };
@@ -611,9 +612,7 @@ TEST_F(FileOpTest, RenameAcrossVolumesNeverWritesThroughALink) {
 // An entry swapped for a link while the walk is under way (here: while the first file is copied)
 // stops the move, and what the link points to is neither read nor moved.
 TEST_F(FileOpTest, RenameAcrossVolumesNeverFollowsAnEntrySwappedForALink) {
-  ScratchVolume volume(at("vol"));
-  SKIP_WITHOUT_VOLUME(volume,
-                      "that a move to another volume does not follow an entry swapped for a link mid-walk");
+  OtherVolume volume(at("vol"));
   ASSERT_EQ(0, mkdir(at("outside").c_str(), 0755));
   WriteFile(at("outside/keep"), "k");
   ASSERT_EQ(0, FSMKDirP(at("tree/sub"), nullptr, false, 0xFFFF));
@@ -623,7 +622,8 @@ TEST_F(FileOpTest, RenameAcrossVolumesNeverFollowsAnEntrySwappedForALink) {
   g_before_next_fsync = [this](int fd) {
     char copying[4096] = {};
     ASSERT_GT(readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), copying, sizeof(copying) - 1), 0);
-    const bool file_first = std::string(copying) == at("vol/tree/file");
+    // The copy is built under a temporary name: only its last folder tells which file is copied.
+    const bool file_first = FSBaseName(FSParentPath(copying)) != "sub";
     const std::string swapped = at(file_first ? "tree/sub" : "tree/file");
     ASSERT_EQ(0, rename(swapped.c_str(), at("aside").c_str()));
     ASSERT_EQ(0, symlink(at(file_first ? "outside" : "outside/keep").c_str(), swapped.c_str()));
@@ -633,17 +633,173 @@ TEST_F(FileOpTest, RenameAcrossVolumesNeverFollowsAnEntrySwappedForALink) {
   g_before_next_fsync = nullptr;
   EXPECT_EQ(std::vector<std::string>{"keep"}, Entries(at("outside")));
   EXPECT_EQ("k", ReadFile(at("outside/keep")));
-  EXPECT_NE("k", Exists(at("vol/tree/file")) ? ReadFile(at("vol/tree/file")) : "");
+  EXPECT_EQ(std::vector<std::string>{}, Entries(at("vol"))) << "the partial copy is removed";
+  // The source is whole, but for the entry the test set aside.
+  const bool file_first = TypeAt(at("tree/sub")) == FILE_TYPE_SYMLINK;
+  EXPECT_EQ("f", ReadFile(at(file_first ? "tree/file" : "aside")));
+  EXPECT_EQ("s", ReadFile(at(file_first ? "aside/file" : "tree/sub/file")));
 }
 
 TEST_F(FileOpTest, RenameAcrossVolumesStopsAtAPipe) {
-  ScratchVolume volume(at("vol"));
-  SKIP_WITHOUT_VOLUME(volume, "that a pipe inside a tree stops a move to another volume with -3");
+  OtherVolume volume(at("vol"));
   ASSERT_EQ(0, mkdir(at("tree").c_str(), 0755));
   ASSERT_EQ(0, mkfifo(at("tree/pipe").c_str(), 0644));
+  WriteFile(at("tree/file"), "f");
   EXPECT_EQ(-3, FSRename(at("tree"), at("vol/tree"), false));
   EXPECT_TRUE(Exists(at("tree/pipe")));
-  EXPECT_TRUE(Exists(at("vol/tree")));
+  EXPECT_EQ("f", ReadFile(at("tree/file")));
+  EXPECT_EQ(std::vector<std::string>{}, Entries(at("vol"))) << "no partial copy stays";
+}
+
+// Across volumes as on one: a folder takes the place of nothing or of an empty folder, anything else
+// that of whatever is not a folder. A refused move leaves both sides as they were, so newer data
+// waiting at the destination is never overwritten; a copy left by a move cut off is cleared.
+TEST_F(FileOpTest, RenameAcrossVolumesReplacesOnlyWhatRenameReplaces) {
+  OtherVolume volume(at("vol"));
+  const struct {
+    const char* moved;    // "data": a folder holding settings.ini and sub/db; or "file"
+    const char* waiting;  // what the destination holds first
+    int result;
+  } cases[] = {
+      {"data", "nothing", 0},       {"data", "empty folder", 0},  {"data", "folder with a file", -3},
+      {"data", "file", -3},         {"data", "leftover copy", 0}, {"file", "file", 0},
+      {"file", "empty folder", -3},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string what = std::string(c.moved) + " onto " + c.waiting + " (" + volume.how() + ")";
+    const std::string from = at("src" + std::to_string(n)), to = at("vol/" + std::to_string(n++));
+    const std::string src = from + "/" + c.moved, dst = to + "/" + c.moved;
+    ASSERT_EQ(0, FSMKDirP(from + "/data/sub", nullptr, false, 0xFFFF));
+    WriteFile(from + "/data/settings.ini", "old");
+    WriteFile(from + "/data/sub/db", "old db");
+    WriteFile(from + "/file", "old");
+    ASSERT_EQ(0, FSMKDirP(to, nullptr, false, 0xFFFF));
+    const std::string waiting = c.waiting;
+    if (waiting == "empty folder" || waiting == "folder with a file") {
+      ASSERT_EQ(0, mkdir(dst.c_str(), 0755));
+    }
+    if (waiting == "folder with a file") WriteFile(dst + "/settings.ini", "new");
+    if (waiting == "file") WriteFile(dst, "new");
+    if (waiting == "leftover copy") {
+      ASSERT_EQ(0, FSMKDirP(to + "/.data.corvane-move/sub", nullptr, false, 0xFFFF));
+      WriteFile(to + "/.data.corvane-move/sub/db", "partial");
+      ASSERT_EQ(0, chmod((to + "/.data.corvane-move/sub").c_str(), 0555)) << "even a read-only one";
+    }
+
+    EXPECT_EQ(c.result, FSRename(src, dst, false)) << what;
+    EXPECT_EQ(std::vector<std::string>{c.moved}, Entries(to)) << "nothing else stays, " << what;
+    const std::string moved_file = std::string(c.moved) == "file" ? "" : "/settings.ini";
+    if (c.result == 0) {
+      EXPECT_EQ("old", ReadFile(dst + moved_file)) << what;
+      EXPECT_FALSE(Exists(src)) << what;
+      continue;
+    }
+    EXPECT_EQ("old", ReadFile(src + moved_file)) << "the source is whole, " << what;
+    if (waiting == "folder with a file") {
+      EXPECT_EQ(std::vector<std::string>{"settings.ini"}, Entries(dst)) << what;
+      EXPECT_EQ("new", ReadFile(dst + "/settings.ini")) << what;
+    } else if (waiting == "file") {
+      EXPECT_EQ("new", ReadFile(dst)) << what;
+    } else {
+      EXPECT_EQ(std::vector<std::string>{}, Entries(dst)) << what;
+    }
+  }
+
+  // A destination whose folder lies beyond the system's path limit is a name too long, as on one
+  // volume.
+  std::string too_long = at("vol");
+  while (too_long.size() <= 4096 + 201) too_long += "/" + std::string(200, 'n');
+  ASSERT_EQ(0, mkdir(at("folder").c_str(), 0755));
+  EXPECT_EQ(-100, FSRename(at("folder"), too_long, false)) << volume.how();
+  EXPECT_TRUE(Exists(at("folder")));
+}
+
+// A move to another volume cut off half-way (its process ends at the second flush to disk) leaves
+// the source whole and nothing under the destination's name; the next move completes.
+TEST_F(FileOpTest, RenameAcrossVolumesCutOffLeavesTheSourceWhole) {
+  OtherVolume volume(at("vol"));
+  ASSERT_EQ(0, FSMKDirP(at("data/sub"), nullptr, false, 0xFFFF));
+  for (const char* name : {"a", "sub/b", "c"}) WriteFile(at("data/") + name, name);
+  const pid_t child = fork();
+  if (child == 0) {
+    g_before_next_fsync = [](int) { g_before_next_fsync = [](int) { _exit(0); }; };
+    FSRename(at("data"), at("vol/data"), false);
+    _exit(1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the move was cut off, " << volume.how();
+  EXPECT_FALSE(Exists(at("vol/data")));
+  for (const char* name : {"a", "sub/b", "c"}) EXPECT_EQ(name, ReadFile(at("data/") + name));
+
+  EXPECT_EQ(0, FSRename(at("data"), at("vol/data"), false));
+  EXPECT_EQ(std::vector<std::string>{"data"}, Entries(at("vol")));
+  for (const char* name : {"a", "sub/b", "c"}) EXPECT_EQ(name, ReadFile(at("vol/data/") + name));
+  EXPECT_FALSE(Exists(at("data")));
+}
+
+// A source that the move could not remove once copied (a read-only folder in it) is refused before
+// anything is copied, so the data is never left split between the two volumes.
+TEST_F(FileOpTest, RenameAcrossVolumesRefusesASourceItCouldNotRemove) {
+  OtherVolume volume(at("vol"));
+  ASSERT_EQ(0, chmod(tmp().c_str(), 0777));
+  ASSERT_EQ(0, FSMKDirP(at("data/locked"), nullptr, false, 0xFFFF));
+  WriteFile(at("data/a"), "a");
+  WriteFile(at("data/locked/b"), "b");
+  GiveToNobody(at("data"));
+  ASSERT_EQ(0, chmod(at("data/locked").c_str(), 0555));
+  EXPECT_EQ(-3, AsUnprivileged([&] { return FSRename(at("data"), at("vol/data"), false); })) << volume.how();
+  EXPECT_EQ(std::vector<std::string>{}, Entries(at("vol")));
+  EXPECT_EQ("a", ReadFile(at("data/a")));
+  EXPECT_EQ("b", ReadFile(at("data/locked/b")));
+}
+
+// `levels` nested folders "d" below `top`, with a file "f" in the deepest. The deepest folder's path.
+std::string MakeDeepTree(const std::string& top, int levels) {
+  std::string path = top;
+  EXPECT_EQ(0, mkdir(path.c_str(), 0755));
+  for (int i = 0; i < levels; ++i) {
+    path += "/d";
+    EXPECT_EQ(0, mkdir(path.c_str(), 0755));
+  }
+  WriteFile(path + "/f", "deep");
+  return path;
+}
+
+// Trees nested deeper than the process may hold descriptors are removed, and moved to another
+// volume, whole.
+TEST_F(FileOpTest, DeepTreesAreRemovedAndMovedWithFewDescriptors) {
+  OtherVolume volume(at("vol"));
+  constexpr int kLevels = 150;
+  constexpr rlim_t kDescriptors = 64;
+  MakeDeepTree(at("removed"), kLevels);
+  const std::string deepest = MakeDeepTree(at("moved"), kLevels);
+  EXPECT_EQ(0, WithDescriptorLimit(kDescriptors, [&] { return FSRemove(at("removed"), false); }));
+  EXPECT_FALSE(Exists(at("removed")));
+  EXPECT_EQ(0,
+            WithDescriptorLimit(kDescriptors, [&] { return FSRename(at("moved"), at("vol/moved"), false); }))
+      << volume.how();
+  EXPECT_FALSE(Exists(at("moved")));
+  EXPECT_EQ("deep", ReadFile(at("vol/moved") + deepest.substr(at("moved").size()) + "/f"));
+}
+
+// A folder moved away while a deep walk is below it is noticed on the way back up: the walk never
+// carries on in whatever folder now holds it.
+TEST_F(FileOpTest, RenameAcrossVolumesStopsWhenTheTreeIsMovedUnderIt) {
+  OtherVolume volume(at("vol"));
+  MakeDeepTree(at("deep"), 60);
+  g_before_next_fsync = [this](int) { ASSERT_EQ(0, rename(at("deep/d").c_str(), at("elsewhere").c_str())); };
+  EXPECT_EQ(-3, FSRename(at("deep"), at("vol/deep"), false)) << volume.how();
+  EXPECT_EQ(nullptr, g_before_next_fsync) << "the folder was moved";
+  g_before_next_fsync = nullptr;
+  EXPECT_EQ(std::vector<std::string>{}, Entries(at("vol")));
+  EXPECT_TRUE(Exists(at("deep")));
+  EXPECT_EQ(60u, [&] {
+    size_t levels = 1;
+    for (std::string p = at("elsewhere"); Exists(p + "/d"); p += "/d") ++levels;
+    return levels;
+  }());
 }
 
 // --- remove -------------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <ftw.h>
 #include <limits.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,6 +67,20 @@ inline int AsUnprivileged(const std::function<int()>& call) {
   pid_t child = fork();
   if (child == 0) {
     if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(255);
+    _exit(call() + 128);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) - 128 : -1000;
+}
+
+// Runs `call` in a child process that may hold at most `limit` open descriptors. The result must
+// lie in -128..127.
+inline int WithDescriptorLimit(rlim_t limit, const std::function<int()>& call) {
+  pid_t child = fork();
+  if (child == 0) {
+    const struct rlimit few = {limit, limit};
+    if (setrlimit(RLIMIT_NOFILE, &few) != 0) _exit(255);
     _exit(call() + 128);
   }
   int status = 0;

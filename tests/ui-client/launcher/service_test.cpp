@@ -25,6 +25,7 @@
 #include "launch-services.h"
 #include "log.h"
 #include "mac/mac-service.h"
+#include "other_volume.h"
 #include "process-control.h"
 #include "progress.h"
 #include "running_ui.h"
@@ -681,6 +682,66 @@ TEST_F(ServiceTest, MigrationKeepsDataThatCannotBeMoved) {
   EXPECT_TRUE(Logged("Failed to move data to Corvane folder"));
   EXPECT_EQ("old data", ReadFile(skyhold() + "/data/old"));
   EXPECT_EQ("new data", ReadFile(corvane() + "/data/new"));
+}
+
+// A home reached through a link (macOS's /var -> /private/var, a home on another volume) and a
+// ~/.Corvane that links to another volume: the data moves as in the plain case. When ~/.Corvane/data
+// already holds files, nothing is moved or overwritten and ~/.Skyhold stays whole, on one volume or
+// across two.
+TEST_F(ServiceTest, MigrationThroughLinksAndAcrossVolumes) {
+  testsupport::OtherVolume volume(at("vol"));
+  const struct {
+    bool linked_home;
+    bool corvane_elsewhere;  // ~/.Corvane links to a folder on the other volume
+    bool newer_data;         // ~/.Corvane/data already holds settings.ini
+  } rows[] = {{true, false, false},
+              {false, true, false},
+              {false, true, true},
+              {true, true, true},
+              {true, false, true}};
+  int n = 0;
+  for (const auto& row : rows) {
+    const std::string base = at("row" + std::to_string(n++)), real_home = base + "/home";
+    const std::string home = row.linked_home ? base + "/link" : real_home;
+    const std::string corvane = home + "/.Corvane", skyhold = home + "/.Skyhold";
+    const std::string what = volume.how() + ", row " + std::to_string(n);
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(real_home)));
+    if (row.linked_home) {
+      ASSERT_EQ(0, symlink("home", home.c_str()));
+    }
+    if (row.corvane_elsewhere) {
+      const std::string elsewhere = at("vol/corvane" + std::to_string(n));
+      ASSERT_TRUE(QDir().mkpath(QString::fromStdString(elsewhere)));
+      ASSERT_EQ(0, symlink(elsewhere.c_str(), corvane.c_str()));
+    }
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold + "/data/sub")));
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold + "/app")));
+    WriteFile(skyhold + "/data/settings.ini", "old");
+    WriteFile(skyhold + "/data/sub/db", "old db");
+    if (row.newer_data) {
+      ASSERT_TRUE(QDir().mkpath(QString::fromStdString(corvane + "/data")));
+      WriteFile(corvane + "/data/settings.ini", "new");
+    }
+    RegisterUserPaths(QString::fromStdString(home),
+                      QString::fromStdString(at("Launcher.app/Contents/MacOS")));
+
+    MacService service;
+    service.MigrateService();
+    if (row.newer_data) {
+      EXPECT_EQ("new", ReadFile(corvane + "/data/settings.ini")) << what;
+      EXPECT_FALSE(Exists(corvane + "/data/sub")) << what;
+      EXPECT_EQ("old", ReadFile(skyhold + "/data/settings.ini")) << what;
+      EXPECT_EQ("old db", ReadFile(skyhold + "/data/sub/db")) << what;
+      EXPECT_TRUE(Exists(skyhold + "/app")) << what;
+    } else {
+      EXPECT_EQ("old", ReadFile(corvane + "/data/settings.ini")) << what;
+      EXPECT_EQ("old db", ReadFile(corvane + "/data/sub/db")) << what;
+      EXPECT_FALSE(Exists(real_home + "/.Skyhold")) << what;
+    }
+    struct stat st;
+    ASSERT_EQ(0, lstat(corvane.c_str(), &st)) << what;
+    EXPECT_EQ(row.corvane_elsewhere, S_ISLNK(st.st_mode)) << "the user's link stays a link, " << what;
+  }
 }
 
 TEST_F(ServiceTest, RemoveAgedFoldersLogsEveryRun) {
