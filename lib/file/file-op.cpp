@@ -23,6 +23,11 @@ constexpr size_t kLinkBufferSize = 1024;
 constexpr size_t kTempTemplateSize = 4096;
 constexpr unsigned short kModeFromUmask = 0xFFFF;
 
+std::function<void()>& ChangeHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
 // The type code of a mode word, or -1 for type bits no code stands for.
 int TypeOfMode(mode_t mode) {
   switch (mode & S_IFMT) {
@@ -176,6 +181,7 @@ int CopyFile(const ustring& src, const ustring& dst, bool remove_src, bool keep_
     return -1;
   }
   const mode_t bits = keep_mode ? (src_st.st_mode & 07777) : 0666;
+  FSBeforeChange();
   int out = open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, bits);
   if (out < 0) {
     int err = errno;
@@ -189,6 +195,7 @@ int CopyFile(const ustring& src, const ustring& dst, bool remove_src, bool keep_
   int finished = FinishCopy(out, dst);
   if (result == 0) result = finished;
   // The source goes only once its copy is safely on disk.
+  if (result == 0 && remove_src) FSBeforeChange();
   if (result == 0 && remove_src && remove(src.c_str()) != 0) {
     int err = errno;
     LOG_ERROR(kLog, "CopyFile: remove(%s): %s (%d)", src.c_str(), strerror(err), err);
@@ -279,12 +286,14 @@ int MakeRoomAt(const Place& to) {
     errno = EISDIR;
     return -1;
   }
+  FSBeforeChange();
   return unlinkat(to.folder, to.name.c_str(), 0);
 }
 
 // The folder `to` created (0777 less the umask) or, when it exists, the folder itself (never a
 // link to one) opened. Its descriptor, or -1 with errno set.
 int OpenDestinationFolder(const Place& to) {
+  FSBeforeChange();
   if (mkdirat(to.folder, to.name.c_str(), 0777) != 0 && errno != EEXIST) return -1;
   return openat(to.folder, to.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
@@ -333,6 +342,7 @@ int MoveFolderAt(const Place& from, const Place& to) {
   errno = err;
   if (result != 0) return result;
   if (fchmod(dst.get(), st.st_mode & 07777) != 0) MoveFailed("chmod", to.path);  // moved all the same
+  FSBeforeChange();
   if (unlinkat(from.folder, from.name.c_str(), AT_REMOVEDIR) != 0) return MoveFailed("remove", from.path);
   return 0;
 }
@@ -352,6 +362,7 @@ int MoveFileAt(const Place& from, const Place& to) {
   }
   const mode_t bits = st.st_mode & 07777;
   const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  FSBeforeChange();
   int out = openat(to.folder, to.name.c_str(), flags, bits);
   if (out < 0 && errno == EEXIST && MakeRoomAt(to) == 0)
     out = openat(to.folder, to.name.c_str(), flags, bits);
@@ -364,6 +375,7 @@ int MoveFileAt(const Place& from, const Place& to) {
   int result = CopyBytes(in.get(), out);
   int finished = FinishCopy(out, to.path);
   if (result != 0 || finished != 0) return -3;
+  FSBeforeChange();
   if (unlinkat(from.folder, from.name.c_str(), 0) != 0) return CopyFailed("remove", from.path);
   return 0;
 }
@@ -375,10 +387,12 @@ int MoveLinkAt(const Place& from, const Place& to) {
   if (n >= static_cast<ssize_t>(sizeof(target))) errno = ENAMETOOLONG;
   if (n < 0 || n >= static_cast<ssize_t>(sizeof(target))) return MoveFailed("readlink", from.path);
   target[n] = '\0';
+  FSBeforeChange();
   int made = symlinkat(target, to.folder, to.name.c_str());
   if (made != 0 && errno == EEXIST && MakeRoomAt(to) == 0)
     made = symlinkat(target, to.folder, to.name.c_str());
   if (made != 0) return MoveFailed("symlink", to.path);
+  FSBeforeChange();
   if (unlinkat(from.folder, from.name.c_str(), 0) != 0) return MoveFailed("remove", from.path);
   return 0;
 }
@@ -477,17 +491,21 @@ int RemoveFolderContents(int fd, const std::string& path) {
         int open_err = errno;
         LOG_DEBUG(kLog, "FSRemove: opendir(%s): %s (%d)", child.c_str(), strerror(open_err), open_err);
       }
+      FSBeforeChange();
       if (unlinkat(dirfd(dir), name, AT_REMOVEDIR) != 0 && errno != ENOENT) {
         err = errno;
         result = -3;
         LogRemoveFailure(child, err);
         break;
       }
-    } else if (unlinkat(dirfd(dir), name, 0) != 0 && errno != ENOENT) {
-      err = errno;
-      result = -3;
-      LogRemoveFailure(path + "/" + name, err);
-      break;
+    } else {
+      FSBeforeChange();
+      if (unlinkat(dirfd(dir), name, 0) != 0 && errno != ENOENT) {
+        err = errno;
+        result = -3;
+        LogRemoveFailure(path + "/" + name, err);
+        break;
+      }
     }
   }
   closedir(dir);
@@ -594,6 +612,7 @@ int FSMKDir(const ustring& path, bool recursive) {
     }
     return 0;
   }
+  FSBeforeChange();
   if (mkdir(path.c_str(), 0777) != 0) {
     int err = errno;
     struct stat st;
@@ -632,6 +651,7 @@ int FSMKDirP(const ustring& path, char** stop_pos, bool replace, unsigned short 
       if (S_ISDIR(st.st_mode)) {
         create = false;
       } else if (replace) {
+        FSBeforeChange();
         remove(current);
       } else if (last) {
         err = EEXIST;
@@ -644,6 +664,7 @@ int FSMKDirP(const ustring& path, char** stop_pos, bool replace, unsigned short 
       }
     }
     if (create) {
+      FSBeforeChange();
       if (mkdir(current, bits) != 0) {
         err = errno;
         if (!(err == EEXIST && stat(current, &st) == 0 && S_ISDIR(st.st_mode))) {
@@ -741,6 +762,7 @@ int FSRename(const ustring& src, const ustring& dst, bool exact) {
   struct stat st;
   if (lstat(from.c_str(), &st) != 0 || TypeOfMode(st.st_mode) < 0) return -2;
   if (exact && !IsFileExist(src, true)) return -2;
+  FSBeforeChange();
   if (rename(from.c_str(), dst.c_str()) == 0) return 0;
   const int err = errno;
   if (err != EXDEV) {
@@ -779,6 +801,7 @@ int FSRemove(const ustring& path, bool) {
       LOG_DEBUG(kLog, "FSRemove: opendir(%s): %s (%d)", top.c_str(), strerror(err), err);
     }
   }
+  FSBeforeChange();
   int removed = type == FILE_TYPE_DIRECTORY ? rmdir(top.c_str()) : unlink(top.c_str());
   if (removed != 0 && errno != ENOENT) {
     LogRemoveFailure(top, errno);
@@ -789,10 +812,12 @@ int FSRemove(const ustring& path, bool) {
 
 int FSUTime(const ustring& path, long atime, long mtime) {
   struct timeval times[2] = {{atime, 0}, {mtime, 0}};
+  FSBeforeChange();
   return lutimes(path.c_str(), times) == 0 ? 0 : -1;
 }
 
 int FSChown(const ustring& path, unsigned int uid, unsigned int gid) {
+  FSBeforeChange();
   if (lchown(path.c_str(), uid, gid) != 0) {
     int err = errno;
     LOG_ERROR(kLog, "FSChown: Failed to chown '%s' (code: %d, msg: %s)", path.c_str(), err, strerror(err));
@@ -802,6 +827,7 @@ int FSChown(const ustring& path, unsigned int uid, unsigned int gid) {
 }
 
 int FSCreateSymbolicLink(const ustring& target, const ustring& link) {
+  FSBeforeChange();
   if (symlink(target.c_str(), link.c_str()) != 0) {
     int err = errno;
     LOG_ERROR(kLog, "FSCreateSymbolicLink: Failed to create symbolic link '%s' -> '%s' (code: %d, msg: %s)",
@@ -834,6 +860,7 @@ int FSMktemp(const ustring& dir, ustring& path) {
   char name[kTempTemplateSize];
   snprintf(name, sizeof(name), "%s/XXXXXX", dir.c_str());
   const std::string templ(name);  // mkstemp overwrites the X's even when it fails
+  FSBeforeChange();
   int fd = mkstemp(name);
   if (fd < 0) {
     int err = errno;
@@ -907,4 +934,12 @@ bool IsMSDOS(const ustring& path) {
   if (type != "msdos") return false;
   LOG_WARNING(kLog, "Detect a MSDOS platform for path '%s'.", path.c_str());
   return true;
+}
+
+void FSSetChangeHook(std::function<void()> hook) {
+  ChangeHook() = std::move(hook);
+}
+
+void FSBeforeChange() {
+  if (ChangeHook()) ChangeHook()();
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "file-op.h"
 #include "log.h"
 #include "progress.h"
 #include "strtable.h"
@@ -312,6 +313,7 @@ int UnpackEntries(archive* reader, archive* writer, const std::string& dest, int
       Notify_Adapter::GetInstance()->UpdateProgress(total, n);
       continue;
     }
+    FSBeforeChange();  // one change on disk per entry, for tests that end a run at any change
     if (archive_read_extract2(reader, entry, writer) != ARCHIVE_OK) {
       LOG_ERROR(kLog, "archive_read_extract2 failed: '%s', entry '%s'", ErrorText(writer, reader).c_str(),
                 shown.c_str());

@@ -29,6 +29,7 @@
 #include "temp_dir.h"
 #include "test_package.h"
 #include "user-paths.h"
+#include "whole_run.h"
 
 namespace {
 
@@ -149,6 +150,11 @@ class ServiceTest : public testsupport::TempDirTest {
   std::string backup(int n) const { return app() + "_tmp" + (n ? std::to_string(n) : ""); }
   std::string Log() const { return ReadFile(at("launcher.log")); }
   bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
+  // Whether `text` was logged after the log had `mark` bytes: a row of a table sees only its own lines.
+  bool LoggedSince(size_t mark, const std::string& text) const {
+    return Log().find(text, mark) != std::string::npos;
+  }
+  std::string record() const { return app() + ".upgrade"; }
 
   // An interface that writes "<working folder> <session id> <pid>" next to its own folder.
   static constexpr const char* kStartedUi =
@@ -157,9 +163,9 @@ class ServiceTest : public testsupport::TempDirTest {
   // The package of build `build`: a bundle with its INFO and interface executable (3 entries more
   // than the folders).
   void MakePackage(const std::string& build) {
-    ASSERT_EQ("", testpackage::WriteArchive(
-                      package(), {Dir("Contents/"), File("Contents/Resources/INFO", Info(build)),
-                                  File("Contents/MacOS/corvane-ui", kStartedUi, 0755)}));
+    ASSERT_EQ("", testpackage::WriteArchive(package(),
+                                            {Dir("Contents/"), File("Contents/Resources/INFO", Info(build)),
+                                             File("Contents/MacOS/corvane-ui", kStartedUi, 0755)}));
   }
   void ShipBuild(const std::string& build) { WriteInfo(resources() + "/INFO", build); }
   // The toolkit keeps INI files it has read and reads one again only when its size or time changed:
@@ -351,45 +357,113 @@ TEST_F(ServiceTest, UpgradePastAStaleBackupRemovesBoth) {
   EXPECT_TRUE(Logged("pid file '" + corvane() + "/ui.pid' does not exist, no need to terminate"));
 }
 
-// A failed extraction puts back the oldest backup holding the interface executable: the last complete
-// installation, never a retry's backup of a half-extracted copy. The states are those a run killed
-// mid-upgrade or mid-rollback leaves; each ends with the good copy live and no backup name left.
-TEST_F(ServiceTest, FailedExtractionRollsBackTheLastCompleteInstallation) {
-  enum Copy { kNone, kGood, kPartial, kNoUi, kMarker };
+// A failed extraction puts back the copy that was live when the upgrade began, known by the upgrade
+// record rather than judged by what it holds: backups an earlier launcher left (older builds, or
+// copies without the interface) stay as they are, a link the user made is put back as the link, and
+// a first installation that fails leaves nothing taken as installed.
+TEST_F(ServiceTest, FailedExtractionPutsBackTheCopyThatWasLive) {
   struct Case {
     const char* state;
-    Copy live;
-    std::vector<Copy> backups;  // at backup names 0, 1, ...
-    const char* live_after;     // old-marker of the live copy afterwards, nullptr: not restored
-    std::vector<int> kept;      // backup names left afterwards
+    const char* live;                  // marker of the live copy, "link" a link to one, "" none
+    std::vector<const char*> backups;  // markers of copies at backup names 0, 1, ...; "" none
   } const cases[] = {
-      {"stale names without the interface", kGood, {kNoUi, kNoUi, kNoUi}, "good", {}},
-      {"killed mid-extraction", kPartial, {kGood}, "good", {}},
-      {"retried twice, partial copies in later names", kPartial, {kGood, kPartial, kPartial}, "good", {}},
-      {"killed after the partial copy went aside", kNone, {kGood, kPartial}, "good", {}},
-      {"killed after the restore", kGood, {kNone, kPartial}, "good", {}},
-      {"first installation killed", kNone, {kMarker}, nullptr, {0}},
-      {"no complete copy anywhere", kNoUi, {kNoUi}, nullptr, {0, 1}},
+      {"earlier launcher's backups of builds 100, 105, 110", "119", {"100", "105", "110"}},
+      {"stale names without the interface", "119", {"no ui", "", "no ui"}},
+      {"a link to a copy elsewhere", "link", {}},
+      {"first installation", "", {}},
   };
   WriteFile(package(), "not an archive at all");
+  ShipBuild("120");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.state);
-    for (int n = -1; n < 10; ++n) testsupport::RemoveTree(n < 0 ? app() : backup(n));
-    MakeCopy(app(), c.live);
-    for (size_t n = 0; n < c.backups.size(); ++n) MakeCopy(backup(static_cast<int>(n)), c.backups[n]);
-    MacService service;
-    EXPECT_EQ(-1, service.HandlePackageUpgrade());
-    if (c.live_after) {
-      EXPECT_TRUE(Logged("Failed to extract package, rollback to old installation"));
-      EXPECT_EQ(c.live_after, ReadFile(app() + "/old-marker"));
-      EXPECT_TRUE(Exists(ui()));
-    } else {
-      EXPECT_TRUE(Logged("Failed to extract package, and no old installation to rollback"));
+    const size_t mark = Log().size();
+    testsupport::RemoveTree(corvane());
+    testsupport::RemoveTree(at("elsewhere"));
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(corvane())));
+    const auto make = [this](const std::string& path, const std::string& marker) {
+      ASSERT_TRUE(QDir().mkpath(QString::fromStdString(path + "/Contents/MacOS")));
+      ASSERT_TRUE(QDir().mkpath(QString::fromStdString(path + "/Contents/Resources")));
+      WriteInfo(path + "/Contents/Resources/INFO", "119");
+      WriteFile(path + "/old-marker", marker);
+      if (marker != "no ui") WriteFile(path + "/Contents/MacOS/corvane-ui", "#!/bin/sh\n");
+    };
+    const std::string live = c.live;
+    if (live == "link") {
+      make(at("elsewhere"), "elsewhere");
+      ASSERT_EQ(0, symlink(at("elsewhere").c_str(), app().c_str()));
+    } else if (!live.empty()) {
+      make(app(), live);
     }
-    for (int n = 0; n < 10; ++n)
-      EXPECT_EQ(std::count(c.kept.begin(), c.kept.end(), n) == 1, Exists(backup(n))) << n;
+    for (size_t n = 0; n < c.backups.size(); ++n)
+      if (*c.backups[n] != '\0') make(backup(static_cast<int>(n)), c.backups[n]);
+    const auto backups_before = testsupport::Snapshot(corvane(), true);
+
+    MacService service;
+    service.PreUpgrade();
+    EXPECT_EQ(-1, service.HandlePackageUpgrade());
+    if (live.empty()) {
+      EXPECT_TRUE(LoggedSince(mark, "Failed to extract package, and no old installation to rollback"));
+      // What the extraction left is never taken for an installation.
+      MacService next;
+      next.PreUpgrade();
+      EXPECT_TRUE(next.IsNeedUpgrade());
+      continue;
+    }
+    EXPECT_TRUE(LoggedSince(mark, "Failed to extract package, rollback to old installation"));
+    if (live == "link") {
+      char target[4096] = {};
+      ASSERT_GT(readlink(app().c_str(), target, sizeof(target) - 1), 0) << "the link was not put back";
+      EXPECT_EQ(at("elsewhere"), target);
+    } else {
+      EXPECT_EQ(live, ReadFile(app() + "/old-marker"));
+    }
+    // Everything the upgrade found is back as it was, the older backups untouched.
+    auto after = testsupport::Snapshot(corvane(), true);
+    after.erase("/Corvane.app.upgrade");
+    EXPECT_EQ("", testsupport::Difference(backups_before, after));
     EXPECT_EQ(0, SetAsideCount());
+    // Those backups are no unfinished upgrade: the next start with the same builds extracts nothing.
+    ShipBuild("119");
+    MacService next;
+    next.PreUpgrade();
+    EXPECT_FALSE(next.IsNeedUpgrade());
+    ShipBuild("120");
   }
+}
+
+// Two first installations that fail (a package cut short, as a nearly full disk cuts it) leave a copy
+// with the new INFO and interface: still not installed, and the next good package completes it.
+TEST_F(ServiceTest, FailedFirstInstallationsAreNeverTakenAsInstalled) {
+  ShipBuild("120");
+  std::string noise(256 * 1024, '\0');
+  for (size_t i = 0, x = 7; i < noise.size(); ++i, x = x * 6364136223846793005u + 1442695040888963407u)
+    noise[i] = static_cast<char>(x >> 56);
+  ASSERT_EQ("", testpackage::WriteArchive(package(),
+                                          {Dir("Contents/"), File("Contents/Resources/INFO", Info("120")),
+                                           File("Contents/MacOS/corvane-ui", kStartedUi, 0755),
+                                           File("Contents/Resources/big", noise)}));
+  std::string whole = ReadFile(package());
+  WriteFile(package(), whole.substr(0, whole.size() / 2));
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    MacService service;
+    service.PreUpgrade();
+    ASSERT_TRUE(service.IsNeedUpgrade());
+    EXPECT_EQ(-1, service.HandlePackageUpgrade());
+    service.RemoveAgedFolders();
+    ASSERT_TRUE(Exists(ui())) << "the cut package no longer leaves a copy that looks installed";
+  }
+  MakePackage("120");
+  MacService service;
+  service.PreUpgrade();
+  ASSERT_TRUE(service.IsNeedUpgrade());
+  EXPECT_EQ(0, service.HandlePackageUpgrade());
+  EXPECT_EQ(kStartedUi, ReadFile(ui()));
+  for (int n = 0; n < 10; ++n) EXPECT_FALSE(Exists(backup(n))) << n;
+  EXPECT_FALSE(Exists(record()));
+  MacService later;
+  later.PreUpgrade();
+  EXPECT_FALSE(later.IsNeedUpgrade());
 }
 
 // A copy left read-only (by an earlier build, or files of another user): the upgrade sets it aside
@@ -453,6 +527,7 @@ TEST_F(ServiceTest, CorruptEmptyAndMissingPackages) {
   MacService service;
   EXPECT_EQ(-1, service.HandlePackageUpgrade());
   EXPECT_TRUE(Logged("Failed to extract package, and no old installation to rollback"));
+  ASSERT_EQ(0, unlink(record().c_str()));  // from here on, a home where 119 was installed
 
   // With one, every failure puts it back.
   for (int kind = 0; kind < 3; ++kind) {

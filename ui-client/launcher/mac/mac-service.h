@@ -26,11 +26,12 @@ class MacService : public Service {
   void PostUpgrade() override;
   // Target version, then source version.
   void PreUpgrade() override;
-  // True when the shipped build is newer than the private one, when the per-user interface executable
-  // is missing, or when a backup name (<app>_tmp ... <app>_tmp9) shows that an earlier upgrade did not
-  // finish and the shipped build is at least the private one (a leftover name never brings an older
-  // build back). Copies set aside for removal do not count. Builds that are empty or not numbers
-  // count as 0.
+  // True while the upgrade record says an upgrade did not finish, whatever the live copy's INFO says,
+  // unless the shipped build is older than the copy the record keeps; otherwise when the shipped build
+  // is newer than the private one or the per-user interface executable is missing; and, with no
+  // record at all, when a backup name (<app>_tmp ... <app>_tmp9) shows that an earlier launcher's
+  // upgrade did not finish and the shipped build is at least the private one. With a record, backup
+  // names are old copies and never mean an upgrade. Builds that are empty or not numbers count as 0.
   bool IsNeedUpgrade() override;
 
   // Stops the process named by `folder`/ui.pid: SIGTERM, up to 15 one-second probes, then SIGKILL.
