@@ -122,6 +122,13 @@ int BackUp(const ustring& app) {
   return -1;
 }
 
+// Removes the record of `app`, and the temporary file of a write cut short.
+void RemoveRecord(const ustring& app) {
+  const ustring path = UpgradeRecordPath(app);
+  if (FSRemove(path + ".new", false) != 0 || FSRemove(path, false) != 0)
+    LOG_WARNING(kLog, "cannot remove the upgrade record '%s'", path.c_str());
+}
+
 // After a successful extraction: every backup name goes, not only the one this run took (a name left
 // by an earlier run cut short or an earlier launcher), first aside, then removed. The record goes
 // last, once no backup name is left; a name that cannot be set aside keeps it ("cleaning"), so later
@@ -130,8 +137,7 @@ void CleanUpBackups(const ustring& app) {
   bool all_gone = true;
   for (int m = 0; m < kAppBackupSlots; ++m) all_gone = SetAside(app, GetAppBackupDir(app, m)) && all_gone;
   RemoveSetAside(app);
-  if (all_gone && FSRemove(UpgradeRecordPath(app), false) != 0)
-    LOG_WARNING(kLog, "cannot remove the upgrade record '%s'", UpgradeRecordPath(app).c_str());
+  if (all_gone) RemoveRecord(app);
 }
 
 bool AnyBackupName(const ustring& app) {
@@ -147,8 +153,8 @@ void Settle(const ustring& app) {
     UpgradeRecord kept;
     kept.state = UpgradeRecord::kKept;
     WriteUpgradeRecord(app, kept);  // a failure leaves "upgrading": the next run upgrades again
-  } else if (FSRemove(UpgradeRecordPath(app), false) != 0) {
-    LOG_WARNING(kLog, "cannot remove the upgrade record '%s'", UpgradeRecordPath(app).c_str());
+  } else {
+    RemoveRecord(app);
   }
 }
 
@@ -323,7 +329,7 @@ UpgradeRecord ReadUpgradeRecord(const ustring& app) {
 
 int WriteUpgradeRecord(const ustring& app, const UpgradeRecord& record) {
   const ustring path = UpgradeRecordPath(app);
-  const ustring temporary = path + ".new";
+  const ustring temporary = path + ".new";  // RemoveRecord knows this name
   const std::string text = FormatRecord(record);
   FSBeforeChange();
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);

@@ -13,12 +13,16 @@
 #include <QSignalSpy>
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cloud-service.h"
+#include "file-op.h"
 #include "launch-services.h"
 #include "log.h"
 #include "mac/mac-service.h"
@@ -815,6 +819,259 @@ TEST_F(ServiceTest, CopyPath) {
     EXPECT_TRUE(QDir(QString::fromStdString(at("closed-copy"))).exists());
     chmod(at("closed").c_str(), 0755);
   }
+}
+
+// --- Every change on disk ---------------------------------------------------------------------------
+//
+// A run ended at its N-th change on disk (through the file layer's change hook: every rename, removal,
+// folder, file, link, each extracted entry and each write of the upgrade record), for every N of a
+// run, then the next run ended at each of its changes too, then a normal run: whatever the two cut
+// runs left, the normal run must end with the good copy (the package whole, or the old copy exactly)
+// and nothing left over. Deterministic: each run is a child process that ends itself at a counted
+// change; no timing is involved.
+class StepTest : public ServiceTest {
+ protected:
+  enum class Package { kWhole, kFailing };
+  struct Scenario {
+    bool installed;    // build 119 installed (else a first installation)
+    bool old_backups;  // an earlier launcher's backups of builds 100, 105, 110 in _tmp ... _tmp2
+    bool predecessor;  // ~/.Skyhold with data to migrate (first installations only)
+    Package first, second, last;
+  };
+
+  // Child exit status for "ended at the chosen change".
+  static constexpr int kEnded = 77;
+
+  void SetUp() override {
+    ServiceTest::SetUp();
+    // Thousands of runs: errors and warnings are enough, and keep the log short.
+    Logger::Destroy();
+    WriteFile(at("quiet.debug"), "service_debug=4\nextractor_debug=4\nfile_op_debug=4\n");
+    Logger::Initialize(Logger::TYPE_FILE, at("launcher.log"), at("quiet.debug"), 50, Logger::SCOPE_THREAD);
+    ShipBuild("120");
+    const std::vector<testpackage::Entry> entries = {
+        Dir("Contents/"),
+        Dir("Contents/MacOS/"),
+        File("Contents/MacOS/corvane-ui", kStartedUi, 0755),
+        Dir("Contents/Resources/"),
+        File("Contents/Resources/INFO", Info("120")),
+        File("Contents/Resources/LICENSE", "licence\n"),
+        testpackage::Symlink("Contents/Resources/COPYING", "LICENSE"),
+        testpackage::Hardlink("Contents/LICENSE", "Contents/Resources/LICENSE")};
+    ASSERT_EQ("", testpackage::WriteArchive(at("whole.hpk"), entries));
+    std::vector<testpackage::Entry> failing = entries;
+    failing.insert(failing.begin() + 5, File("Contents/../../escaped", "x"));  // refused mid-way
+    ASSERT_EQ("", testpackage::WriteArchive(at("failing.hpk"), failing));
+  }
+
+  void Use(Package p) {
+    WriteFile(package(), ReadFile(at(p == Package::kWhole ? "whole.hpk" : "failing.hpk")));
+  }
+
+  // A fresh home in the scenario's starting state.
+  void Prepare(const Scenario& s) {
+    testsupport::RemoveTree(corvane());
+    testsupport::RemoveTree(skyhold());
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(corvane() + "/log")));
+    if (s.installed) {
+      Install("119");
+      ASSERT_TRUE(QDir().mkpath(QString::fromStdString(app() + "/Contents/Resources/sub")));
+      WriteFile(app() + "/Contents/Resources/sub/file", "old file\n");
+      ASSERT_EQ(0, symlink("sub/file", (app() + "/Contents/Resources/link").c_str()));
+    }
+    if (s.old_backups) {
+      const char* builds[] = {"100", "105", "110"};
+      for (int n = 0; n < 3; ++n) {
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(backup(n) + "/Contents/MacOS")));
+        WriteFile(backup(n) + "/old-marker", builds[n]);
+        WriteFile(backup(n) + "/Contents/MacOS/corvane-ui", "#!/bin/sh\n");
+      }
+    }
+    if (s.predecessor) {
+      ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold() + "/data/sub")));
+      ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold() + "/app")));
+      WriteFile(skyhold() + "/data/sub/db", "predecessor data\n");
+      WriteFile(skyhold() + "/app/old", "x");
+    }
+  }
+
+  // One start as the worker makes it (the launch aside), with the package `p`.
+  void Start(Package p) {
+    Use(p);
+    MacService service;
+    service.PreUpgrade();
+    if (service.IsNeedUpgrade()) service.HandlePackageUpgrade();
+    service.RemoveAgedFolders();
+  }
+
+  // Runs Start(p) in a child that ends at change number `stop` (never with 0). True when it ended
+  // there, false when the run finished first; `*changes` gets the number of changes it made then.
+  bool StartInChild(Package p, int stop, int* changes = nullptr) {
+    Use(p);  // before the fork: the package is not the run's change
+    int pipe_fds[2];
+    EXPECT_EQ(0, pipe(pipe_fds));
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(pipe_fds[0]);
+      int count = 0;
+      FSSetChangeHook([&count, stop] {
+        if (++count == stop) _exit(kEnded);
+      });
+      Start(p);
+      const bool written = write(pipe_fds[1], &count, sizeof(count)) == sizeof(count);
+      _exit(written ? 0 : 1);
+    }
+    close(pipe_fds[1]);
+    int status = 0, count = -1;
+    const bool read_count = read(pipe_fds[0], &count, sizeof(count)) == sizeof(count);
+    close(pipe_fds[0]);
+    EXPECT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status)) << "the run crashed, status " << status;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kEnded) return true;
+    EXPECT_EQ(0, WEXITSTATUS(status)) << "the run could not report its changes";
+    EXPECT_TRUE(read_count);
+    if (changes != nullptr) *changes = count;
+    return false;
+  }
+
+  // The names in ~/.Corvane other than the live copy, data and log: backups, copies aside, the record.
+  std::set<std::string> Extras() const {
+    std::set<std::string> names;
+    for (const QString& name :
+         QDir(QString::fromStdString(corvane()))
+             .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+      if (name != "Corvane.app" && name != "data" && name != "log") names.insert(name.toStdString());
+    return names;
+  }
+
+  // Every pair (N1, N2): the first start ended at its N1-th change, the second at its N2-th (or run
+  // to its end; with `pairs` false, always to its end), then a start with `last`. `check` judges the
+  // home afterwards; prepared_ holds ~/.Corvane as Prepare left it, with times.
+  void RunEveryStep(const Scenario& s, const std::function<void(const std::string&)>& check,
+                    bool pairs = true) {
+    int first_changes = 0;
+    Prepare(s);
+    ASSERT_FALSE(StartInChild(s.first, 0, &first_changes));
+    ASSERT_GT(first_changes, 3);
+    int cut_pairs = 0;
+    for (int n1 = 1; n1 <= first_changes; ++n1) {
+      for (int n2 = 1;; ++n2) {
+        const std::string where = "first start ended at change " + std::to_string(n1) + " of " +
+                                  std::to_string(first_changes) + ", the second at change " +
+                                  std::to_string(n2);
+        Prepare(s);
+        prepared_ = testsupport::Snapshot(corvane(), true);
+        ASSERT_TRUE(StartInChild(s.first, n1)) << where;
+        const bool ended = StartInChild(s.second, pairs ? n2 : 0);
+        Start(s.last);
+        check(where + (ended ? "" : " (it finished first)"));
+        ++cut_pairs;
+        if (!ended || HasFailure()) break;
+      }
+      if (HasFailure()) return;
+    }
+    std::cout << "every step: " << first_changes << " changes in the first start, " << cut_pairs
+              << " pairs of cut starts" << std::endl;
+    RecordProperty("changes", first_changes);
+    RecordProperty("pairs", cut_pairs);
+  }
+
+  // The installed copy (or everything in ~/.Corvane, with `all`) exactly as Prepare left it; the
+  // upgrade record aside.
+  void ExpectAsPrepared(const std::string& where, bool all) {
+    auto now = testsupport::Snapshot(all ? corvane() : app(), true);
+    std::map<std::string, std::string> want;
+    for (const auto& [path, what] : prepared_) {
+      if (all) {
+        want[path] = what;
+      } else if (path.rfind("/Corvane.app/", 0) == 0) {
+        want[path.substr(12)] = what;
+      }
+    }
+    now.erase("/Corvane.app.upgrade");
+    EXPECT_EQ("", testsupport::Difference(want, now)) << where;
+  }
+  bool AsPrepared() const {
+    std::map<std::string, std::string> want;
+    for (const auto& [path, what] : prepared_)
+      if (path.rfind("/Corvane.app/", 0) == 0) want[path.substr(12)] = what;
+    return want == testsupport::Snapshot(app(), true);
+  }
+
+  std::map<std::string, std::string> prepared_;
+
+  void ExpectNewCopy(const std::string& where, const std::map<std::string, std::string>& reference) {
+    EXPECT_EQ("", testsupport::Difference(reference, testsupport::Snapshot(app(), false))) << where;
+    EXPECT_TRUE(Extras().empty()) << where << ": left " << *Extras().begin();
+  }
+  // A reference of the new copy: a first installation with the whole package in a home of its own.
+  std::map<std::string, std::string> NewCopy() {
+    Prepare({false, false, false, Package::kWhole, Package::kWhole, Package::kWhole});
+    Start(Package::kWhole);
+    return testsupport::Snapshot(app(), false);
+  }
+};
+
+TEST_F(StepTest, AnUpgradeEndedAtAnyChangeThenAgainIsCompletedByTheNextStart) {
+  const auto reference = NewCopy();
+  RunEveryStep({true, false, false, Package::kWhole, Package::kWhole, Package::kWhole},
+               [&](const std::string& where) { ExpectNewCopy(where, reference); });
+}
+
+TEST_F(StepTest, AFirstInstallationWithMigrationEndedAtAnyChangeIsCompleted) {
+  const auto reference = NewCopy();
+  RunEveryStep({false, false, true, Package::kWhole, Package::kWhole, Package::kWhole},
+               [&](const std::string& where) {
+                 ExpectNewCopy(where, reference);
+                 EXPECT_EQ("predecessor data\n", ReadFile(corvane() + "/data/sub/db")) << where;
+                 EXPECT_FALSE(Exists(skyhold())) << where;
+               });
+}
+
+// Failures: the old copy comes back exactly, or (after the first start committed) the new one stays.
+TEST_F(StepTest, AnUpgradeEndedAtAnyChangeThenFailingEndsWithTheOldCopyOrTheNewOne) {
+  const auto reference = NewCopy();
+  RunEveryStep({true, false, false, Package::kWhole, Package::kFailing, Package::kFailing},
+               [&](const std::string& where) {
+                 if (!AsPrepared()) ExpectNewCopy(where, reference);
+                 EXPECT_TRUE(Extras().empty()) << where << ": left " << *Extras().begin();
+               });
+  RunEveryStep(
+      {true, false, false, Package::kFailing, Package::kFailing, Package::kFailing},
+      [&](const std::string& where) {
+        ExpectAsPrepared(where, false);
+        EXPECT_TRUE(Extras().empty()) << where << ": left " << *Extras().begin();
+      },
+      false);
+}
+
+// An earlier launcher's backups (builds 100, 105, 110): failures put 119 back and keep them as they
+// are, success removes them all.
+TEST_F(StepTest, BackupsOfAnEarlierLauncherNeverReplaceTheLiveCopy) {
+  const auto reference = NewCopy();
+  RunEveryStep(
+      {true, true, false, Package::kFailing, Package::kFailing, Package::kFailing},
+      [&](const std::string& where) { ExpectAsPrepared(where, true); }, false);
+  RunEveryStep(
+      {true, true, false, Package::kFailing, Package::kWhole, Package::kWhole},
+      [&](const std::string& where) { ExpectNewCopy(where, reference); }, false);
+}
+
+// A first installation that fails: nothing is taken as installed, whatever was cut short, and the
+// next whole package completes it.
+TEST_F(StepTest, AFailingFirstInstallationEndedAtAnyChangeIsNeverTakenAsInstalled) {
+  const auto reference = NewCopy();
+  RunEveryStep(
+      {false, false, false, Package::kFailing, Package::kFailing, Package::kFailing},
+      [&](const std::string& where) {
+        MacService service;
+        service.PreUpgrade();
+        EXPECT_TRUE(service.IsNeedUpgrade()) << where;
+        for (int n = 0; n < 10; ++n) EXPECT_FALSE(Exists(backup(n))) << where;
+        Start(Package::kWhole);
+        ExpectNewCopy(where, reference);
+      },
+      false);
 }
 
 }  // namespace
