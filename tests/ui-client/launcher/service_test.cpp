@@ -13,8 +13,10 @@
 #include <QSignalSpy>
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -62,7 +64,7 @@ class Child {
     if (!run_from.empty()) {
       pid_ = testsupport::StartRunningUi(run_from, "", behaviour == kExitsTwoSecondsAfterTerm ? 2000 : 0,
                                          behaviour == kIgnoresTerm);
-      if (pid_ > 0) reaper_ = std::thread([this] { waitpid(pid_, &status_, 0); });
+      if (pid_ > 0) reaper_ = std::thread([this] { Reap(); });
       return;
     }
     int ready[2];
@@ -88,25 +90,48 @@ class Child {
     char c;
     if (read(ready[0], &c, 1) != 1) ADD_FAILURE() << "child did not start";
     close(ready[0]);
-    reaper_ = std::thread([this] { waitpid(pid_, &status_, 0); });
+    reaper_ = std::thread([this] { Reap(); });
   }
   ~Child() {
     if (pid_ > 0 && reaper_.joinable()) {
-      kill(pid_, SIGKILL);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!reaped_) kill(pid_, SIGKILL);  // a reaped number may be another process's by now
+      }
       reaper_.join();
     }
   }
   pid_t pid() const { return pid_; }
-  // Waits for the end and returns the wait status.
-  int Join() {
+  // Waits for the end and returns the wait status. One still running after `limit` (a stop that never
+  // signalled it) fails the test and is killed, so that neither the suite nor the child hangs on.
+  int Join(std::chrono::seconds limit = std::chrono::seconds(30)) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (!ended_.wait_for(lock, limit, [this] { return reaped_; })) {
+        ADD_FAILURE() << "process " << pid_ << " still runs " << limit.count() << " s later; killed";
+        kill(pid_, SIGKILL);
+      }
+    }
     reaper_.join();
     return status_;
   }
   bool Alive() const { return kill(pid_, 0) == 0; }
 
  private:
+  void Reap() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_ = status;
+    reaped_ = true;
+    ended_.notify_all();
+  }
+
   pid_t pid_ = -1;
   int status_ = 0;
+  bool reaped_ = false;
+  std::mutex mutex_;
+  std::condition_variable ended_;
   std::thread reaper_;
 };
 
@@ -663,20 +688,36 @@ TEST_F(ServiceTest, BadPidFilesSignalNothing) {
     attempts.clear();
   }
   EXPECT_TRUE(Logged("Failed to read pid file '" + corvane() + "/ui.pid', not exist ?"));
+  // This launcher started before the pid file was written, as the interface did: only the guard
+  // keeps it from stopping itself.
+  EXPECT_TRUE(Logged("pid file '" + corvane() + "/ui.pid' names this launcher (" + std::to_string(getpid()) +
+                     "), not signalling it"));
   EXPECT_TRUE(bystander.Alive());
 }
 
-// The interface is known by where its program lies, whatever the clocks say: one running from inside
-// the folder is stopped even when its pid file looks an hour older than the process (a file server's
-// clock, a step of the wall clock); another program is never signalled, however the times fall.
-TEST_F(ServiceTest, OnlyAProcessRunningFromInsideTheFolderIsStopped) {
+// The interface is known by where its program lies or by having started before its pid file was
+// written: one running from inside the folder is stopped even when its pid file looks an hour older
+// than the process (a file server's clock, a step of the wall clock); another program that started
+// before the file was written (an interpreter, a translocated copy) is stopped too; a program from
+// elsewhere that started after the file was written (a recycled pid) never is. Also through a home
+// reached by a link, where the system reports the program's real path.
+TEST_F(ServiceTest, TheInterfaceIsKnownByItsFolderOrByStartingBeforeItsPidFile) {
+  ASSERT_EQ(0, symlink(home().c_str(), at("linked-home").c_str()));
   const struct {
     bool inside;
     int file_age_s;  // how long before now the pid file was last written
-  } cases[] = {{true, 3600}, {true, 0}, {false, 0}, {false, -3600}};
+    bool through_link;
+    bool stopped;
+  } cases[] = {{true, 3600, false, true},
+               {true, 0, false, true},
+               {false, 0, false, true},
+               {false, 3600, false, false},
+               {true, 3600, true, true}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.inside) + " " + std::to_string(c.file_age_s));
+    SCOPED_TRACE(std::to_string(c.inside) + " " + std::to_string(c.file_age_s) +
+                 (c.through_link ? " link" : ""));
     signals_.clear();
+    const size_t mark = Log().size();
     Child child(Child::kPlain, c.inside ? app() + "/Contents/MacOS" : std::string());
     WritePidFile(corvane(), "pid=" + std::to_string(child.pid()) + "\n");
     struct timeval times[2];
@@ -685,41 +726,55 @@ TEST_F(ServiceTest, OnlyAProcessRunningFromInsideTheFolderIsStopped) {
     times[1] = times[0];
     ASSERT_EQ(0, utimes((corvane() + "/ui.pid").c_str(), times));
     MacService service;
-    service.StopService();
-    EXPECT_EQ(c.inside ? 1 : 0, Count(SIGTERM));
-    EXPECT_EQ(c.inside, !child.Alive());
-    if (!c.inside) {
-      EXPECT_TRUE(Logged("process " + std::to_string(child.pid()) + " runs '"));
-      EXPECT_TRUE(Logged("not a program inside '" + corvane() + "', not signalling it"));
+    service.StopServiceByPath(
+        QString::fromStdString((c.through_link ? at("linked-home") : home()) + "/.Corvane"));
+    EXPECT_EQ(c.stopped ? 1 : 0, Count(SIGTERM));
+    EXPECT_EQ(c.stopped, !child.Alive());
+    if (!c.stopped) {
+      EXPECT_TRUE(LoggedSince(mark, "process " + std::to_string(child.pid()) + " runs '"));
+      EXPECT_TRUE(LoggedSince(mark, "not a program inside '" + corvane() + "', not signalling it"));
+      EXPECT_TRUE(LoggedSince(mark, "process " + std::to_string(child.pid()) + " started after pid file"));
     }
   }
 }
 
-// Where the system cannot tell the program, the clocks decide with minutes of slack.
+// Either the program's folder or the clocks say yes; no, only when what is known all says no.
 TEST_F(ServiceTest, WhoIsTheInterface) {
   const long long kMinute = 60LL * 1000000000LL, written = 1000 * kMinute;
   const std::vector<std::string> folders = {"/home/u/.Corvane", "/Users/u/.Corvane/"};
+  // A home reached through a link: the folder as named, then as resolved.
+  const std::vector<std::string> linked = {"/home/u/.Corvane", "/Volumes/Data/u/.Corvane"};
   const struct {
     bool executable_known;
     std::string executable;
     bool start_known;
     long long started;
     bool interface;
+    const std::vector<std::string>* in = nullptr;
   } cases[] = {
       {true, "/home/u/.Corvane/Corvane.app/Contents/MacOS/corvane-ui", true, written + 60 * kMinute, true},
       {true, "/Users/u/.Corvane/Corvane.app_tmp/Contents/MacOS/corvane-ui", false, 0, true},
-      {true, "/usr/bin/vim", true, written - kMinute, false},
-      {true, "/home/u/.Corvane2/corvane-ui", true, written, false},
-      {true, "/home/u/.Corvane", true, written, false},
+      // Run through an interpreter, or from a translocated copy: started before its pid file.
+      {true, "/usr/bin/python3", true, written - kMinute, true},
+      {true, "/private/var/folders/x/AppTranslocation/A/d/Corvane.app/Contents/MacOS/corvane-ui", true,
+       written + 9 * kMinute, true},
+      // A recycled pid: another program that started after the file was written.
+      {true, "/usr/bin/vim", true, written + 11 * kMinute, false},
+      {true, "/home/u/.Corvane2/corvane-ui", true, written + 60 * kMinute, false},
+      {true, "/home/u/.Corvane", true, written + 11 * kMinute, false},
+      {true, "/usr/bin/vim", false, 0, false},
       {false, "", true, written + 9 * kMinute, true},
       {false, "", true, written - 60 * kMinute, true},
       {false, "", true, written + 11 * kMinute, false},
       {false, "", false, 0, true},
+      {true, "/Volumes/Data/u/.Corvane/Corvane.app/Contents/MacOS/corvane-ui", true, written + 60 * kMinute,
+       true, &linked},
+      {true, "/Volumes/Data/u/.Corvane2/corvane-ui", true, written + 60 * kMinute, false, &linked},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.executable + " " + std::to_string(c.started - written));
+    SCOPED_TRACE(c.executable + " " + std::to_string((c.started - written) / kMinute) + " min");
     PidFileProcess p;
-    p.folders = folders;
+    p.folders = c.in != nullptr ? *c.in : folders;
     p.executable_known = c.executable_known;
     p.executable = c.executable;
     p.start_known = c.start_known;

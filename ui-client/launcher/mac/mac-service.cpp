@@ -111,7 +111,8 @@ bool IsInterfaceToStop(const PidFile& file) {
   if (p.executable_known) {
     LOG_NOTE(kLog, "process %d runs '%s', not a program inside '%s', not signalling it", file.pid,
              p.executable.c_str(), file.folder.c_str());
-  } else {
+  }
+  if (p.start_known) {
     LOG_NOTE(kLog, "process %d started after pid file '%s' was written, not signalling it", file.pid, path);
   }
   return false;
@@ -148,14 +149,14 @@ bool HasPrefixFolder(const std::string& path, const std::string& folder) {
 }  // namespace
 
 bool IsInterfaceProcess(const PidFileProcess& p) {
+  if (!p.executable_known && !p.start_known) return true;
   if (p.executable_known) {
     for (const std::string& folder : p.folders) {
       if (HasPrefixFolder(p.executable, folder)) return true;
     }
-    return false;
   }
-  if (!p.start_known) return true;
-  return p.started_ns <= p.written_ns + kPidFileClockSlackNs;
+  // A recycled number belongs to a process that started after the pid file was written.
+  return p.start_known && p.started_ns <= p.written_ns + kPidFileClockSlackNs;
 }
 
 MacService::MacService() {
