@@ -2,14 +2,19 @@
 // the upgrade decision, replacing the private bundle with backup and rollback, migration of the
 // predecessor, stopping real child processes through ui.pid, launching, and the tree copy.
 #include <errno.h>
-#include <limits.h>
-#include <stdlib.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#endif
 
 #include <QDir>
 #include <QSignalSpy>
@@ -546,6 +551,48 @@ TEST_F(ServiceTest, ABackupThatCannotBeRemovedStaysAsideWithoutLockingTheUserIn)
   read_only(aside[0], 0755);
   later.RemoveAgedFolders();
   EXPECT_EQ(0, SetAsideCount());
+}
+
+// A backup name that cannot even be renamed (an immutable or locked copy: EPERM) after a successful
+// upgrade: no unfinished upgrade, so four starts extract once. Root makes it immutable here; as an
+// ordinary account BadInputTest.BackupOfAnotherUserNeverLocksTheUserIntoUpgrading shows the same
+// with a sticky folder of another owner.
+TEST_F(ServiceTest, ABackupThatCannotBeRenamedMeansNoUnfinishedUpgrade) {
+#ifdef __linux__
+  if (!testsupport::IsRoot()) GTEST_SKIP() << "only root can make a folder immutable (chattr +i)";
+  ShipBuild("120");
+  Install("119");
+  OccupyBackup(0);
+  MakePackage("120");
+  struct Immutable {
+    int fd;
+    explicit Immutable(const std::string& path) : fd(open(path.c_str(), O_RDONLY | O_DIRECTORY)) {}
+    bool Set(bool on) {
+      int flags = 0;
+      if (fd < 0 || ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) return false;
+      flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+      return ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ~Immutable() {
+      Set(false);
+      if (fd >= 0) close(fd);
+    }
+  } immutable(backup(0));
+  if (!immutable.Set(true)) GTEST_SKIP() << "this file system has no immutable flag: " << strerror(errno);
+  int extractions = 0;
+  for (int start = 0; start < 4; ++start) {
+    MacService service;
+    service.PreUpgrade();
+    if (service.IsNeedUpgrade()) extractions += service.HandlePackageUpgrade() == 0;
+    service.RemoveAgedFolders();
+  }
+  EXPECT_EQ(1, extractions);
+  EXPECT_EQ(Info("120"), ReadFile(app() + "/Contents/Resources/INFO"));
+  EXPECT_EQ("0", ReadFile(backup(0) + "/stale"));
+  EXPECT_TRUE(Logged("cannot set '" + backup(0) + "' aside for removal"));
+#else
+  GTEST_SKIP() << "the immutable flag is set through Linux's ioctl here";
+#endif
 }
 
 TEST_F(ServiceTest, TenFailedBackupsLeaveTheBundleUntouched) {
