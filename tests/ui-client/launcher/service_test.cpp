@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
@@ -1034,6 +1035,12 @@ class StepTest : public ServiceTest {
     }
     close(pipe_fds[1]);
     int status = 0, count = -1;
+    // The pipe closes when the child ends; one that hangs (a lock held at the fork) is killed.
+    struct pollfd end = {pipe_fds[0], POLLIN, 0};
+    if (poll(&end, 1, 120000) == 0) {
+      ADD_FAILURE() << "the run did not end within two minutes; killed";
+      kill(pid, SIGKILL);
+    }
     const bool read_count = read(pipe_fds[0], &count, sizeof(count)) == sizeof(count);
     close(pipe_fds[0]);
     EXPECT_EQ(pid, waitpid(pid, &status, 0));
