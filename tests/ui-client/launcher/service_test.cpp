@@ -308,6 +308,10 @@ TEST_F(ServiceTest, UpgradeDecision) {
     bool upgrade;
     // A backup name left by an unfinished upgrade: upgrade again, but never to an older build.
     bool leftover = false;
+    // The upgrade record: an unfinished upgrade is redone whatever the live INFO says, unless the
+    // copy kept is newer; after a success, a leftover name is no unfinished upgrade.
+    UpgradeRecord::State record = UpgradeRecord::kNone;
+    int kept_build = 0;
   } const cases[] = {
       {"120", "119", true, true},
       {"120", "120", true, false},
@@ -321,9 +325,14 @@ TEST_F(ServiceTest, UpgradeDecision) {
       {"120", "120", true, true, true},
       {"119", "120", true, false, true},
       {"119", "120", false, true, true},
+      {"120", "120", true, true, false, UpgradeRecord::kUpgrading, 119},
+      {"120", "120", true, false, false, UpgradeRecord::kUpgrading, 121},
+      {"120", "120", true, false, true, UpgradeRecord::kCleaning},
+      {"120", "120", true, false, true, UpgradeRecord::kKept},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.target) + " vs " + (c.source ? c.source : "none") + (c.ui ? " ui" : " no ui"));
+    SCOPED_TRACE(std::string(c.target) + " vs " + (c.source ? c.source : "none") + (c.ui ? " ui" : " no ui") +
+                 " record " + std::to_string(c.record));
     QDir(QString::fromStdString(corvane())).removeRecursively();
     ShipBuild(c.target);
     if (c.source) Install(c.source, c.ui);
@@ -332,6 +341,13 @@ TEST_F(ServiceTest, UpgradeDecision) {
       WriteFile(ui(), "");
     }
     if (c.leftover) OccupyBackup(4);
+    if (c.record != UpgradeRecord::kNone) {
+      UpgradeRecord record;
+      record.state = c.record;
+      record.good_exists = c.kept_build != 0;
+      record.good_build = c.kept_build;
+      ASSERT_EQ(0, WriteUpgradeRecord(app(), record));
+    }
     MacService service;
     service.PreUpgrade();
     EXPECT_EQ(c.upgrade, service.IsNeedUpgrade());
