@@ -1,6 +1,7 @@
 // The upgrade service on a temporary home folder with the path registry filled as start-up fills it:
 // the upgrade decision, replacing the private bundle with backup and rollback, migration of the
-// predecessor, stopping real child processes through ui.pid, launching, and the tree copy.
+// predecessor, stopping real child processes through ui.pid, launching, and the tree copy; and runs
+// ended at every change they make on disk (StepTest).
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
