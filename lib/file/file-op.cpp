@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +27,43 @@ constexpr size_t kCopyBufferSize = 8192;
 constexpr size_t kLinkBufferSize = 1024;
 constexpr size_t kTempTemplateSize = 4096;
 constexpr unsigned short kModeFromUmask = 0xFFFF;
+
+std::function<void()>& ChangeHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+// The changes the tree walks make on disk, each announced to the test seam (FSSetChangeHook) just
+// before it is made.
+int UnlinkAt(int dir, const char* name, int flags) {
+  FSBeforeChange();
+  return unlinkat(dir, name, flags);
+}
+
+int MkdirAt(int dir, const char* name, mode_t mode) {
+  FSBeforeChange();
+  return mkdirat(dir, name, mode);
+}
+
+int RenameAt(int from_dir, const char* from, int to_dir, const char* to) {
+  FSBeforeChange();
+  return renameat(from_dir, from, to_dir, to);
+}
+
+int SymlinkAt(const char* target, int dir, const char* name) {
+  FSBeforeChange();
+  return symlinkat(target, dir, name);
+}
+
+int CreateAt(int dir, const char* name, int flags, mode_t mode) {
+  FSBeforeChange();
+  return openat(dir, name, flags | O_CREAT, mode);
+}
+
+int ChangeMode(int fd, mode_t mode) {
+  FSBeforeChange();
+  return fchmod(fd, mode);
+}
 
 // The type code of a mode word, or -1 for type bits no code stands for.
 int TypeOfMode(mode_t mode) {
@@ -180,6 +218,7 @@ int CopyFile(const ustring& src, const ustring& dst, bool remove_src, bool keep_
     return -1;
   }
   const mode_t bits = keep_mode ? (src_st.st_mode & 07777) : 0666;
+  FSBeforeChange();
   int out = open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, bits);
   if (out < 0) {
     int err = errno;
@@ -193,6 +232,7 @@ int CopyFile(const ustring& src, const ustring& dst, bool remove_src, bool keep_
   int finished = FinishCopy(out, dst);
   if (result == 0) result = finished;
   // The source goes only once its copy is safely on disk.
+  if (result == 0 && remove_src) FSBeforeChange();
   if (result == 0 && remove_src && remove(src.c_str()) != 0) {
     int err = errno;
     LOG_ERROR(kLog, "CopyFile: remove(%s): %s (%d)", src.c_str(), strerror(err), err);
@@ -412,7 +452,8 @@ int RemoveFolderAt(int base, const std::string& name, const std::string& base_pa
   auto descend = [&](const std::string& child) {
     struct stat st;
     if (trail.Enter(child, &st) != 0) return false;
-    if (ours && (st.st_mode & S_IRWXU) != S_IRWXU) fchmod(trail.current(), (st.st_mode & 07777) | S_IRWXU);
+    if (ours && (st.st_mode & S_IRWXU) != S_IRWXU)
+      ChangeMode(trail.current(), (st.st_mode & 07777) | S_IRWXU);
     Listing listing;
     if (ReadListing(trail.current(), &listing) == 0) {
       pending.push_back(std::move(listing));
@@ -427,7 +468,7 @@ int RemoveFolderAt(int base, const std::string& name, const std::string& base_pa
   auto remove_unlisted = [&](const std::string& child) {
     const int err = errno;
     LOG_DEBUG(kLog, "FSRemove: opendir(%s): %s (%d)", trail.PathOf(child).c_str(), strerror(err), err);
-    if (unlinkat(trail.current(), child.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+    if (UnlinkAt(trail.current(), child.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
       return RemoveFailed(trail.PathOf(child));
     return 0;
   };
@@ -440,7 +481,7 @@ int RemoveFolderAt(int base, const std::string& name, const std::string& base_pa
       const std::string done = trail.name();
       const std::string done_path = trail.path();
       if (trail.Leave() != 0) return RemoveFailed(done_path);
-      if (unlinkat(trail.current(), done.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+      if (UnlinkAt(trail.current(), done.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
         return RemoveFailed(done_path);
       continue;
     }
@@ -453,7 +494,7 @@ int RemoveFolderAt(int base, const std::string& name, const std::string& base_pa
     if (type == FILE_TYPE_DIRECTORY) {
       // A folder swapped for a link since the listing cannot be entered, nor removed as a folder.
       if (!descend(entry.first) && remove_unlisted(entry.first) != 0) return -3;
-    } else if (unlinkat(trail.current(), entry.first.c_str(), 0) != 0 && errno != ENOENT) {
+    } else if (UnlinkAt(trail.current(), entry.first.c_str(), 0) != 0 && errno != ENOENT) {
       return RemoveFailed(trail.PathOf(entry.first));
     }
   }
@@ -467,7 +508,7 @@ int RemoveEntryAt(int parent, const std::string& name, const std::string& parent
   if (fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
     return errno == ENOENT ? 0 : RemoveFailed(parent_path + "/" + name);
   if (S_ISDIR(st.st_mode)) return RemoveFolderAt(parent, name, parent_path, ours);
-  if (unlinkat(parent, name.c_str(), 0) != 0 && errno != ENOENT)
+  if (UnlinkAt(parent, name.c_str(), 0) != 0 && errno != ENOENT)
     return RemoveFailed(parent_path + "/" + name);
   return 0;
 }
@@ -535,9 +576,9 @@ int CopyFileAt(int from_dir, const std::string& from, const std::string& from_pa
     return MoveFailed("copy", from_path);
   }
   const mode_t bits = st.st_mode & 07777;
-  const int out = openat(to_dir, to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, bits);
+  const int out = CreateAt(to_dir, to.c_str(), O_WRONLY | O_EXCL | O_NOFOLLOW | O_CLOEXEC, bits);
   if (out < 0) return CopyFailed("open", to_path);
-  if (fchmod(out, bits) != 0) {
+  if (ChangeMode(out, bits) != 0) {
     const int err = errno;
     LOG_WARNING(kLog, "CopyFile: fchmod(%s, %o): %s (%d)", to_path.c_str(), static_cast<unsigned>(bits),
                 strerror(err), err);
@@ -560,7 +601,7 @@ int CopyLinkAt(int from_dir, const std::string& from, const std::string& from_pa
   if (n >= static_cast<ssize_t>(sizeof(target))) errno = ENAMETOOLONG;
   if (n < 0 || n >= static_cast<ssize_t>(sizeof(target))) return MoveFailed("readlink", from_path);
   target[n] = '\0';
-  if (symlinkat(target, to_dir, to.c_str()) != 0) return MoveFailed("symlink", to_path);
+  if (SymlinkAt(target, to_dir, to.c_str()) != 0) return MoveFailed("symlink", to_path);
   return 0;
 }
 
@@ -594,7 +635,7 @@ int CopyFolderAt(int from_dir, const std::string& from, const std::string& from_
     if (MayEmpty(source.current(), source.path()) != 0) return -1;
     if (ReadListing(source.current(), &listing) != 0) return MoveFailed("readdir", source.path());
     const std::string& made_name = pending.empty() ? to : name;
-    if (mkdirat(copy.current(), made_name.c_str(), 0700) != 0)
+    if (MkdirAt(copy.current(), made_name.c_str(), 0700) != 0)
       return MoveFailed("mkdir", copy.PathOf(made_name));
     if (copy.Enter(made_name, &made) != 0) return MoveFailed("opendir", copy.PathOf(made_name));
     if (pending.empty()) top = made;
@@ -607,7 +648,7 @@ int CopyFolderAt(int from_dir, const std::string& from, const std::string& from_
     Listing& listing = pending.back();
     if (listing.next == listing.entries.size()) {
       // Filled: now it may take the source's bits (a read-only folder could not have been filled).
-      if (fchmod(copy.current(), listing.mode & 07777) != 0) return MoveFailed("chmod", copy.path());
+      if (ChangeMode(copy.current(), listing.mode & 07777) != 0) return MoveFailed("chmod", copy.path());
       if (SyncFolder(copy.current()) != 0) return MoveFailed("fsync", copy.path());
       pending.pop_back();
       if (source.Leave() != 0) return MoveFailed("opendir", source.path() + "/..");
@@ -717,7 +758,7 @@ int MoveToOtherVolume(const std::string& src, const std::string& dst, const stru
   const std::string temp = MoveTempName(dst_name);
   if (RemoveEntryAt(to.get(), temp, dst_dir, true) != 0) return -1;  // a move cut off before
   int built = CopyEntryAt(type, from.get(), src_name, src_dir, to.get(), temp, dst_dir);
-  if (built == 0 && renameat(to.get(), temp.c_str(), to.get(), dst_name.c_str()) != 0)
+  if (built == 0 && RenameAt(to.get(), temp.c_str(), to.get(), dst_name.c_str()) != 0)
     built = MoveFailed("rename", dst_dir + "/" + temp);
   if (built != 0) {
     const int err = errno;
@@ -728,7 +769,7 @@ int MoveToOtherVolume(const std::string& src, const std::string& dst, const stru
   // The source goes only once its copy is in place for good.
   if (SyncFolder(to.get()) != 0) return MoveFailed("fsync", dst_dir);
   const int removed = type == FILE_TYPE_DIRECTORY ? RemoveFolderAt(from.get(), src_name, src_dir, false)
-                                                  : unlinkat(from.get(), src_name.c_str(), 0);
+                                                  : UnlinkAt(from.get(), src_name.c_str(), 0);
   if (removed != 0) return MoveFailed("remove", src);
   return 0;
 }
@@ -832,6 +873,7 @@ int FSMKDir(const ustring& path, bool recursive) {
     }
     return 0;
   }
+  FSBeforeChange();
   if (mkdir(path.c_str(), 0777) != 0) {
     int err = errno;
     struct stat st;
@@ -870,6 +912,7 @@ int FSMKDirP(const ustring& path, char** stop_pos, bool replace, unsigned short 
       if (S_ISDIR(st.st_mode)) {
         create = false;
       } else if (replace) {
+        FSBeforeChange();
         remove(current);
       } else if (last) {
         err = EEXIST;
@@ -882,6 +925,7 @@ int FSMKDirP(const ustring& path, char** stop_pos, bool replace, unsigned short 
       }
     }
     if (create) {
+      FSBeforeChange();
       if (mkdir(current, bits) != 0) {
         err = errno;
         if (!(err == EEXIST && stat(current, &st) == 0 && S_ISDIR(st.st_mode))) {
@@ -979,6 +1023,7 @@ int FSRename(const ustring& src, const ustring& dst, bool exact) {
   struct stat st;
   if (lstat(from.c_str(), &st) != 0 || TypeOfMode(st.st_mode) < 0) return -2;
   if (exact && !IsFileExist(src, true)) return -2;
+  FSBeforeChange();
   if (rename(from.c_str(), dst.c_str()) == 0) return 0;
   const int err = errno;
   if (err != EXDEV) {
@@ -1010,16 +1055,19 @@ int FSRemove(const ustring& path, bool) {
   }
   if (found == 0) return 0;
   if (type == FILE_TYPE_DIRECTORY) return RemoveFolderAt(AT_FDCWD, top, "", false);
+  FSBeforeChange();
   if (unlink(top.c_str()) != 0 && errno != ENOENT) return RemoveFailed(top);
   return 0;
 }
 
 int FSUTime(const ustring& path, long atime, long mtime) {
   struct timeval times[2] = {{atime, 0}, {mtime, 0}};
+  FSBeforeChange();
   return lutimes(path.c_str(), times) == 0 ? 0 : -1;
 }
 
 int FSChown(const ustring& path, unsigned int uid, unsigned int gid) {
+  FSBeforeChange();
   if (lchown(path.c_str(), uid, gid) != 0) {
     int err = errno;
     LOG_ERROR(kLog, "FSChown: Failed to chown '%s' (code: %d, msg: %s)", path.c_str(), err, strerror(err));
@@ -1062,6 +1110,7 @@ int FSMktemp(const ustring& dir, ustring& path) {
   snprintf(name, sizeof(name), "%s/XXXXXX", dir.c_str());
   const std::string templ(name);  // mkstemp overwrites the X's even when it fails
   // Closed on exec: a program started on another thread meanwhile must not inherit it.
+  FSBeforeChange();
   int fd = mkostemp(name, O_CLOEXEC);
   if (fd < 0) {
     int err = errno;
@@ -1135,4 +1184,12 @@ bool IsMSDOS(const ustring& path) {
   if (type != "msdos") return false;
   LOG_WARNING(kLog, "Detect a MSDOS platform for path '%s'.", path.c_str());
   return true;
+}
+
+void FSSetChangeHook(std::function<void()> hook) {
+  ChangeHook() = std::move(hook);
+}
+
+void FSBeforeChange() {
+  if (ChangeHook()) ChangeHook()();
 }

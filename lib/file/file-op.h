@@ -15,6 +15,7 @@
 #include <dirent.h>
 
 #include <cstdint>
+#include <functional>
 
 #include "ustring.h"
 
@@ -174,5 +175,14 @@ bool hasFilePermission(const ustring& path, int mode);
 bool isMountPoint(const ustring& path);
 // Whether `path` lies on a FAT volume. False when it cannot be told.
 bool IsMSDOS(const ustring& path);
+
+// Test seam: `hook` runs before every change this layer makes on disk (each rename, unlink, rmdir,
+// mkdir, file creation, link, and the metadata changes of FSUTime and FSChown), and before each
+// change that code outside the layer announces with FSBeforeChange (the extractor, once per entry).
+// A test makes a run end at its N-th change with it. Set it before the run starts, from the thread
+// that runs it; an empty function removes it. Not for production use.
+void FSSetChangeHook(std::function<void()> hook);
+// Calls the change hook, when one is set. For writers that change the disk without this layer.
+void FSBeforeChange();
 
 #endif  // CORVANE_LIB_FILE_FILE_OP_H_

@@ -381,7 +381,8 @@ TEST_F(BadInputTest, HomeWhoseCorvaneFolderIsReadOnly) {
   EXPECT_EQ(Run(), 0);
   ExpectNothingLost(true);
   const std::string said = log_ + err_;
-  EXPECT_NE(said.find("failed to backup app from '" + app_ + "'"), std::string::npos) << said;
+  // Nothing moves unless the upgrade can be recorded first.
+  EXPECT_NE(said.find("cannot write the upgrade record '" + app_ + ".upgrade'"), std::string::npos) << said;
   EXPECT_NE(said.find("Failed to upgrade package"), std::string::npos) << said;
   if (guard.path.empty()) chmod(corvane_.c_str(), 0755);
 }
@@ -493,8 +494,10 @@ TEST_F(BadInputTest, ReadOnlyFoldersNeverLockTheUserIntoUpgrading) {
   ExpectOnlyOwnFilesInCorvane();
 }
 
-// A backup name held by another user's files (left by a run with sudo): set aside with a warning, it
-// no longer makes every start upgrade again.
+// A backup name held by another user's files (left by a run with sudo): once that it cannot be
+// removed (set aside with a warning), once that it cannot even be renamed (in a folder with the
+// sticky bit that belongs to another user: EPERM, as an immutable or locked copy gives). Neither
+// makes every start upgrade again: one extraction in four starts.
 TEST_F(BadInputTest, BackupOfAnotherUserNeverLocksTheUserIntoUpgrading) {
   long uid = -1, gid = -1;
   if (!testsupport::IsRoot() || !OrdinaryAccount(&uid, &gid))
@@ -507,37 +510,49 @@ TEST_F(BadInputTest, BackupOfAnotherUserNeverLocksTheUserIntoUpgrading) {
     if (stat(up.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0)
       GTEST_SKIP() << up << " does not let other accounts through; set TMPDIR to a folder that does";
   }
-  home_ = at("user/home");
-  corvane_ = home_ + "/.Corvane";
-  app_ = corvane_ + "/Corvane.app";
-  fs::create_directories(home_ + "/.Skyhold/data");
-  WriteFile(home_ + "/precious", "a file of the user beside the hidden folders\n");
-  InstallOld();
-  ASSERT_EQ(
-      std::system(
-          ("chown -R " + std::to_string(uid) + ":" + std::to_string(gid) + " '" + at("user") + "'").c_str()),
-      0);
-  WriteTree(app_ + "_tmp", BundleEntries(118, 5, 512, "118"));  // root's
-  const auto others = Snapshot(app_ + "_tmp", true);
-  Remember();
-  testsupport::LaunchAs as;
-  as.uid = uid;
-  as.gid = gid;
-  for (int run = 0; run < 4; ++run) EXPECT_EQ(Run("user" + std::to_string(run), as), 0);
-  EXPECT_EQ(Extractions(), 1) << log_;
-  ExpectUpgraded();
-  ExpectNothingLost(false);
-  ExpectOnlyOwnFilesInCorvane();
-  int aside = 0;
-  for (const auto& entry : fs::directory_iterator(corvane_)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("Corvane.app_trash.", 0) != 0) continue;
-    ++aside;
-    EXPECT_EQ(Difference(others, Snapshot(entry.path().string(), true)), "")
-        << "another user's files changed";
-    EXPECT_TRUE(Logged("[WARNING]") && Logged(name)) << "no warning names " << name << ":\n" << log_;
+  for (const bool renamable : {true, false}) {
+    SCOPED_TRACE(renamable ? "cannot be removed" : "cannot be renamed");
+    const std::string user = at(renamable ? "user" : "user-sticky");
+    home_ = user + "/home";
+    corvane_ = home_ + "/.Corvane";
+    app_ = corvane_ + "/Corvane.app";
+    fs::create_directories(home_ + "/.Skyhold/data");
+    WriteFile(home_ + "/precious", "a file of the user beside the hidden folders\n");
+    InstallOld();
+    ASSERT_EQ(
+        std::system(
+            ("chown -R " + std::to_string(uid) + ":" + std::to_string(gid) + " '" + user + "'").c_str()),
+        0);
+    WriteTree(app_ + "_tmp", BundleEntries(118, 5, 512, "118"));  // root's
+    if (!renamable) {
+      ASSERT_EQ(0, chown(corvane_.c_str(), 0, 0));
+      ASSERT_EQ(0, chmod(corvane_.c_str(), 01777));
+    }
+    const auto others = Snapshot(app_ + "_tmp", true);
+    Remember();
+    testsupport::LaunchAs as;
+    as.uid = uid;
+    as.gid = gid;
+    for (int run = 0; run < 4; ++run) EXPECT_EQ(Run("user" + std::to_string(run), as), 0);
+    EXPECT_EQ(Extractions(), 1) << log_;
+    EXPECT_EQ(Difference(reference_, Snapshot(app_, false)), "");
+    EXPECT_TRUE(started_);
+    EXPECT_EQ(Snapshot(corvane_ + "/data", true), data_before_) << "the user's data changed";
+    int aside = 0;
+    for (const auto& entry : fs::directory_iterator(corvane_)) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name == "Corvane.app" || name == "data" || name == "log" || name == "ui.pid" ||
+                  name.rfind("Corvane.app_trash.", 0) == 0 ||
+                  (!renamable && (name == "Corvane.app_tmp" || name == "Corvane.app.upgrade")))
+          << "left behind: " << name;
+      if (name.rfind("Corvane.app_trash.", 0) != 0 && name != "Corvane.app_tmp") continue;
+      ++aside;
+      EXPECT_EQ(Difference(others, Snapshot(entry.path().string(), true)), "")
+          << "another user's files changed";
+      EXPECT_TRUE(Logged("[WARNING]") && Logged(name)) << "no warning names " << name << ":\n" << log_;
+    }
+    EXPECT_EQ(aside, 1);
   }
-  EXPECT_EQ(aside, 1);
 }
 
 // A leftover backup name while the bundle ships an older build: the newer private copy stays.
@@ -551,31 +566,41 @@ TEST_F(BadInputTest, LeftoverBackupNeverBringsAnOlderBuildBack) {
   EXPECT_TRUE(started_);
 }
 
-// What a kill in the middle of an upgrade leaves, met by a package that cannot be unpacked either:
-// the last complete copy (build 119, in the oldest backup name) comes back whole and is started, on
-// every start.
-TEST_F(BadInputTest, FailedRetryPutsTheLastCompleteCopyBack) {
-  // Up to INFO and the interface program: what looks like build 120 but is not whole.
-  const std::vector<Entry> half(entries_.begin(), entries_.begin() + 10);
+// Backups an earlier launcher left (builds 100, 105, 110 in _tmp, _tmp1, _tmp2) met by a package that
+// cannot be unpacked: the copy that was live (build 119) comes back exactly on every start, never an
+// older one, and the backups stay as they were; a whole package then installs and removes them all.
+TEST_F(BadInputTest, EarlierLaunchersBackupsNeverReplaceTheLiveCopy) {
+  InstallOld();
+  const char* builds[] = {"100", "105", "110"};
+  for (int n = 0; n < 3; ++n)
+    WriteTree(app_ + "_tmp" + (n ? std::to_string(n) : ""),
+              BundleEntries(std::stoi(builds[n]), 5, 512, builds[n]));
+  Remember();
+  const auto backups = Snapshot(corvane_, true);
   const std::string whole = ReadFile(at("skyhold.hpk"));
-  for (const bool copy_in_place : {true, false}) {
-    SCOPED_TRACE(copy_in_place ? "half copy in place, the old one in _tmp"
-                               : "no copy, the old one in _tmp and a half copy in _tmp1");
-    testsupport::RemoveTree(corvane_);
-    InstallOld();
-    fs::rename(app_, app_ + "_tmp");
-    const auto old = Snapshot(app_ + "_tmp", true);
-    WriteTree(copy_in_place ? app_ : app_ + "_tmp1", half);
-    WriteFile(bundle_ + "/Contents/Resources/package/skyhold.hpk", whole.substr(0, whole.size() * 2 / 3));
-    RecordPackageDigest(bundle_);  // taken for whole, so that the extraction itself fails
-    for (int run = 0; run < 2; ++run) {
-      EXPECT_EQ(Run("run" + std::to_string(run)), 0);
-      EXPECT_EQ(Difference(old, Snapshot(app_, true)), "") << "run " << run;
-      EXPECT_TRUE(BackupNames(app_).empty()) << "run " << run;
-      EXPECT_TRUE(started_) << "run " << run;
-    }
-    ExpectOnlyOwnFilesInCorvane();
+  WriteFile(bundle_ + "/Contents/Resources/package/skyhold.hpk", whole.substr(0, whole.size() * 2 / 3));
+  RecordPackageDigest(bundle_);  // taken for whole, so that the extraction itself fails
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    EXPECT_EQ(Run("run" + std::to_string(run)), 0);
+    auto now = Snapshot(corvane_, true);
+    for (auto it = now.begin(); it != now.end();)
+      it = it->first.rfind("/log", 0) == 0 || it->first == "/Corvane.app.upgrade" ||
+                   it->first == "/launcher.lock"
+               ? now.erase(it)
+               : ++it;
+    auto want = backups;
+    for (auto it = want.begin(); it != want.end();)
+      it = it->first.rfind("/log", 0) == 0 ? want.erase(it) : ++it;
+    EXPECT_EQ(Difference(want, now), "") << "the live copy or an earlier launcher's backup changed";
+    EXPECT_TRUE(started_);
   }
+  WriteFile(bundle_ + "/Contents/Resources/package/skyhold.hpk", whole);
+  RecordPackageDigest(bundle_);
+  EXPECT_EQ(Run("whole"), 0);
+  ExpectUpgraded();
+  ExpectNothingLost(false);
+  ExpectOnlyOwnFilesInCorvane(false);
 }
 
 }  // namespace

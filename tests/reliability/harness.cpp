@@ -71,7 +71,9 @@ std::vector<Entry> BundleEntries(int build, int fillers, size_t filler_size, con
       {Entry::kFile, "Contents/Info.plist", "<plist><dict><key>CFBundleExecutable</key></dict></plist>\n",
        0644},
       {Entry::kDir, "Contents/MacOS", "", 0755},
-      {Entry::kFile, "Contents/MacOS/corvane-ui", "#!/bin/sh\necho \"$0\" >> \"$TMPDIR/ui-started\"\n", 0755},
+      // Never to "/ui-started": without TMPDIR the start is not recorded.
+      {Entry::kFile, "Contents/MacOS/corvane-ui",
+       "#!/bin/sh\n[ -n \"$TMPDIR\" ] && echo \"$0\" >> \"$TMPDIR/ui-started\"\nexit 0\n", 0755},
       {Entry::kDir, "Contents/Resources", "", 0755},
       {Entry::kFile, "Contents/Resources/INFO", Info(build), 0644},
       {Entry::kFile, "Contents/Resources/LICENSE", "Corvane Client " + flavour + "\n", 0644},
@@ -331,14 +333,13 @@ pid_t DeadPid() {
   return pid;
 }
 
-bool PollUntil(const std::function<bool()>& predicate, pid_t pid, bool* ended,
+bool PollUntil(const std::function<bool()>& predicate, pid_t pid, bool* ended, int* status,
                std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  int status = 0;
   *ended = false;
   for (;;) {
     if (predicate()) return true;
-    if (Ended(pid, &status)) {
+    if (Ended(pid, status)) {
       *ended = true;
       return false;
     }

@@ -38,8 +38,8 @@ struct Entry {
 };
 
 // The entries of a per-user bundle of build `build`: folders, the interface program (a script that
-// appends its own path to $TMPDIR/ui-started and exits, see InterfaceStarts), INFO, a framework reached
-// through symbolic links, a hard link, and `fillers` files of `filler_size` bytes named
+// appends its own path to $TMPDIR/ui-started, when TMPDIR is set, and exits, see InterfaceStarts), INFO, a
+// framework reached through symbolic links, a hard link, and `fillers` files of `filler_size` bytes named
 // Contents/Resources/fill/dNN/fNNNN, numbered in archive order. `flavour` changes every filler's content, so
 // two bundles of one shape still differ byte for byte.
 std::vector<Entry> BundleEntries(int build, int fillers, size_t filler_size, const std::string& flavour);
@@ -115,8 +115,8 @@ pid_t DeadPid();
 
 // Polls `predicate` every 100 microseconds until it holds (true) or `pid` ends or `limit` passes
 // (false). `*ended` tells whether the child ended, and so has been reaped: its number must not be
-// signalled any more.
-bool PollUntil(const std::function<bool()>& predicate, pid_t pid, bool* ended,
+// signalled any more; its wait status is then in `*status`.
+bool PollUntil(const std::function<bool()>& predicate, pid_t pid, bool* ended, int* status,
                std::chrono::milliseconds limit = std::chrono::milliseconds(30000));
 
 }  // namespace reliability

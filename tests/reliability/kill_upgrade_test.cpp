@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -40,6 +41,7 @@ enum class Scenario {
 struct Home {
   std::string home, corvane, app, data, skyhold, marker;
   std::map<std::string, std::string> data_before, predecessor_data_before;
+  std::map<std::string, std::map<std::string, std::string>> backups_before;  // an earlier launcher's
   std::unique_ptr<FakeUi> ui;
 };
 
@@ -68,11 +70,15 @@ class KillUpgradeTest : public testsupport::TempDirTest {
   }
 
   // Ships the package cut off two thirds in: every run fails in the middle of the extraction, and
-  // the bundle to find after the second run is the old one.
-  void ShipDamagedPackage() {
+  // the bundle to find after the second run is the old one (with `then_whole`, the package whole,
+  // shipped for a third run).
+  void ShipDamagedPackage(bool then_whole = false) {
     const std::string whole = testsupport::ReadFile(at("skyhold.hpk"));
     WriteFile(bundle_ + "/Contents/Resources/package/skyhold.hpk", whole.substr(0, whole.size() * 2 / 3));
     RecordPackageDigest(bundle_);  // taken for whole, so that the extraction itself fails
+    damaged_ = true;
+    then_whole_ = then_whole;
+    if (then_whole) return;
     testsupport::RemoveTree(at("old-reference"));
     WriteTree(at("old-reference"), old_);
     reference_ = Snapshot(at("old-reference"), false);
@@ -123,6 +129,7 @@ class KillUpgradeTest : public testsupport::TempDirTest {
     if (m.scenario == Scenario::kStaleBackups) {
       WriteTree(h->app + "_tmp", BundleEntries(118, 50, 512, "118"));
       WriteTree(h->app + "_tmp1", BundleEntries(118, 50, 512, "118b"));
+      for (const std::string& name : BackupNames(h->app)) h->backups_before[name] = Snapshot(name, true);
     }
     const std::string pid_folder = m.scenario == Scenario::kFirstWithSkyhold ? h->skyhold : h->corvane;
     pid_t pid = 0;
@@ -151,12 +158,13 @@ class KillUpgradeTest : public testsupport::TempDirTest {
   }
 
   // Runs every moment; one that the run outlived is tried again in a fresh home, up to `attempts`
-  // times in all (a loaded machine can deschedule the watcher across a window of a few milliseconds).
+  // times in all (a loaded machine can deschedule the watcher across a window of a few milliseconds),
+  // but only when that run ended well: status 0, past its moment.
   void Run(const std::vector<Moment>& moments, int attempts = 1) {
     for (const Moment& m : moments) {
       SCOPED_TRACE("moment: " + m.name);
       for (int attempt = 1; attempt <= attempts; ++attempt)
-        if (RunOnce(m) || HasFatalFailure()) break;
+        if (RunOnce(m) || HasFailure()) break;
       if (HasFatalFailure()) return;
     }
   }
@@ -170,8 +178,9 @@ class KillUpgradeTest : public testsupport::TempDirTest {
 
     const pid_t pid = StartLauncher(bundle_, h->home, at("kill" + std::to_string(index)));
     bool ended = false;
-    const bool hit = PollUntil([&] { return m.trigger(*h, log); }, pid, &ended);
     int status = 0;
+    const bool hit = PollUntil([&] { return m.trigger(*h, log); }, pid, &ended, &status);
+    if (!hit && !ended) ADD_FAILURE() << "the run neither reached its moment nor ended within the limit";
     if (hit && m.delay_ms > 0) {
       const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(m.delay_ms);
       while (!ended && std::chrono::steady_clock::now() < until) {
@@ -187,16 +196,36 @@ class KillUpgradeTest : public testsupport::TempDirTest {
       const std::string state = State(*h);
       states_.insert(state);
       std::cout << "killed at " << m.name << ": " << state << std::endl;
-    } else {
+    } else if (ended) {
       ++missed_;
       std::cout << "missed " << m.name << " (the run ended first)" << std::endl;
+      // A run that outlived its moment must have ended well and gone through it: a crash or a failed
+      // run is a fault, not a miss.
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+          << "the run ended with wait status " << status;
+      EXPECT_TRUE(hit || m.trigger(*h, log) ||
+                  log.Contains("user installation is ready, removing backup app") ||
+                  log.Contains("rollback to old installation"))
+          << "the run ended before its moment";
     }
 
     // The undisturbed run, which ends by starting the interface (a run that ended on its own started
     // one first).
     if (!killed) WaitForInterfaceStarts(tmp(), h->app, 1);
-    const int starts = InterfaceStarts(tmp(), h->app);
+    int starts = InterfaceStarts(tmp(), h->app);
     EXPECT_EQ(WaitLauncher(StartLauncher(bundle_, h->home, at("rerun" + std::to_string(index)))), 0);
+    if (then_whole_) {
+      // The copy two failed runs left must not pass for installed: a whole package completes it.
+      const std::string shipped = bundle_ + "/Contents/Resources/package/skyhold.hpk";
+      const std::string damaged = testsupport::ReadFile(shipped);
+      WriteFile(shipped, testsupport::ReadFile(at("skyhold.hpk")));
+      RecordPackageDigest(bundle_);
+      EXPECT_TRUE(WaitForInterfaceStarts(tmp(), h->app, starts + 1)) << "the interface was not started";
+      starts = InterfaceStarts(tmp(), h->app);
+      EXPECT_EQ(WaitLauncher(StartLauncher(bundle_, h->home, at("whole" + std::to_string(index)))), 0);
+      WriteFile(shipped, damaged);
+      RecordPackageDigest(bundle_);
+    }
     const int parts_before =
         ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
     EXPECT_TRUE(WaitForInterfaceStarts(tmp(), h->app, starts + 1)) << "the interface was not started";
@@ -209,7 +238,20 @@ class KillUpgradeTest : public testsupport::TempDirTest {
   void Verify(const Home& h, const Moment& m) {
     const std::string diff = Difference(reference_, Snapshot(h.app, false));
     EXPECT_TRUE(diff.empty()) << "the private bundle is not the package:\n" << diff;
-    EXPECT_TRUE(BackupNames(h.app).empty()) << "backup left: " << BackupNames(h.app).front();
+    // A failure puts back the copy that was live and leaves an earlier launcher's backups as they were.
+    const bool backups_stay = damaged_ && !then_whole_ && !h.backups_before.empty();
+    std::set<std::string> allowed = {"Corvane.app", "data", "log", "ui.pid", "launcher.lock"};
+    if (backups_stay) {
+      allowed.insert("Corvane.app.upgrade");
+      EXPECT_EQ(BackupNames(h.app).size(), h.backups_before.size());
+      for (const auto& [name, before] : h.backups_before) {
+        allowed.insert(fs::path(name).filename().string());
+        EXPECT_EQ(Difference(before, Snapshot(name, true)), "")
+            << "an earlier launcher's backup changed: " << name;
+      }
+    } else {
+      EXPECT_TRUE(BackupNames(h.app).empty()) << "backup left: " << BackupNames(h.app).front();
+    }
     if (m.scenario == Scenario::kFirstWithSkyhold) {
       EXPECT_EQ(Snapshot(h.data, false), h.predecessor_data_before)
           << "the predecessor's data was not carried over";
@@ -219,7 +261,6 @@ class KillUpgradeTest : public testsupport::TempDirTest {
       EXPECT_EQ(Snapshot(h.skyhold + "/data", false), h.predecessor_data_before)
           << "the predecessor's data changed";
     }
-    const std::set<std::string> allowed = {"Corvane.app", "data", "log", "ui.pid", "launcher.lock"};
     for (const auto& entry : fs::directory_iterator(h.corvane))
       EXPECT_EQ(allowed.count(entry.path().filename().string()), 1u) << "left behind: " << entry.path();
   }
@@ -235,8 +276,13 @@ class KillUpgradeTest : public testsupport::TempDirTest {
   }
   // Filler n of the new bundle is on disk (with a backup taken, the bundle folder is the new one).
   static std::function<bool(Home&, LogWatcher&)> Unpacked(const std::string& name, bool after_backup) {
-    return [name, after_backup](Home& h, LogWatcher&) {
-      return (!after_backup || Exists(h.app + "_tmp")) && Exists(h.app + "/" + name);
+    return UnpackedAfter(after_backup ? "_tmp" : "", name);
+  }
+  // The same once the old bundle is under the backup name `suffix` ("" for none).
+  static std::function<bool(Home&, LogWatcher&)> UnpackedAfter(const std::string& suffix,
+                                                               const std::string& name) {
+    return [suffix, name](Home& h, LogWatcher&) {
+      return (suffix.empty() || Exists(h.app + suffix)) && Exists(h.app + "/" + name);
     };
   }
 
@@ -244,6 +290,7 @@ class KillUpgradeTest : public testsupport::TempDirTest {
   std::map<std::string, std::string> reference_;  // what the second run must leave
   std::vector<Entry> old_;
   int next_index_ = 0, killed_ = 0, missed_ = 0, recovered_ = 0;
+  bool damaged_ = false, then_whole_ = false;
   std::set<std::string> states_;
 };
 
@@ -356,6 +403,43 @@ TEST_F(KillUpgradeTest, WithADamagedPackage) {
                        Logged("Failed to extract package, rollback to old installation"), ms});
   Run(moments);
   EXPECT_GE(killed_, 9) << "too few kills landed";
+}
+
+// Backups an earlier launcher left (complete copies of build 118 in _tmp and _tmp1) met by a package
+// that cannot be unpacked, the run killed while unpacking or putting back: the copy that was live
+// (build 119) comes back, never an older backup, and the backups stay as they were.
+TEST_F(KillUpgradeTest, WithADamagedPackageAndAnEarlierLaunchersBackups) {
+  ShipDamagedPackage();
+  std::vector<Moment> moments = {
+      {"extraction after stale backups", Scenario::kStaleBackups, false, Logged("extract package: "), 0},
+      {"INFO unpacked", Scenario::kStaleBackups, false, UnpackedAfter("_tmp2", "Contents/Resources/INFO"), 0},
+  };
+  for (int n : {0, 100})
+    moments.push_back({"filler " + std::to_string(n) + " unpacked", Scenario::kStaleBackups, false,
+                       UnpackedAfter("_tmp2", FillerName(n)), 0});
+  for (int ms : {0, 2, 5})
+    moments.push_back({"rollback +" + std::to_string(ms) + " ms", Scenario::kStaleBackups, false,
+                       Logged("Failed to extract package, rollback to old installation"), ms});
+  Run(moments);
+  EXPECT_GE(killed_, 4) << "too few kills landed";
+}
+
+// A first installation (after the migration) that fails, killed while unpacking, then failing again
+// undisturbed: what the two runs left (the new INFO and interface, the rest missing) must never pass
+// for installed, so a later run with the package whole completes it.
+TEST_F(KillUpgradeTest, WhileAFirstInstallationFailsTwice) {
+  ShipDamagedPackage(true);
+  std::vector<Moment> moments = {
+      {"first installation: interface unpacked", Scenario::kFirstWithSkyhold, false,
+       Unpacked("Contents/MacOS/corvane-ui", false), 0},
+      {"first installation: INFO unpacked", Scenario::kFirstWithSkyhold, false,
+       Unpacked("Contents/Resources/INFO", false), 0},
+  };
+  for (int n : {0, 60, 120})
+    moments.push_back({"first installation: filler " + std::to_string(n), Scenario::kFirstWithSkyhold, false,
+                       Unpacked(FillerName(n), false), 0});
+  Run(moments, 3);
+  EXPECT_EQ(killed_, static_cast<int>(moments.size()));
 }
 
 }  // namespace

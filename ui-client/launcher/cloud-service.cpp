@@ -1,12 +1,16 @@
 #include "cloud-service.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
+#include <string>
 #include <vector>
 
 #include "UIPathManager.h"
@@ -124,54 +128,90 @@ int BackUp(const ustring& app) {
   return -1;
 }
 
-// Nothing to back up: a first installation. An empty backup name marks it as under way, so a run cut
-// off half-way through the extraction is finished by the next run instead of leaving an incomplete
-// copy whose INFO and interface executable already look new. An existing folder there (a copy an
-// earlier run backed up) is fine.
-void MarkFirstInstallation(const ustring& app) {
-  const ustring marker = GetAppBackupDir(app, 0);
-  if (FSMKDir(marker, true) < 0)
-    LOG_WARNING(kLog, "cannot mark installation under way: '%s'", marker.c_str());
+// Removes the record of `app`, and the temporary file of a write cut short.
+void RemoveRecord(const ustring& app) {
+  const ustring path = UpgradeRecordPath(app);
+  if (FSRemove(path + ".new", false) != 0 || FSRemove(path, false) != 0)
+    LOG_WARNING(kLog, "cannot remove the upgrade record '%s'", path.c_str());
 }
 
 // After a successful extraction: every backup name goes, not only the one this run took (a name left
-// by an earlier run cut short would make every later run upgrade again), first aside, then removed.
+// by an earlier run cut short or an earlier launcher), first aside, then removed. The record goes
+// last, once no backup name is left; a name that cannot be set aside keeps it ("cleaning"), so later
+// starts try again without taking that name for an unfinished upgrade.
 void CleanUpBackups(const ustring& app) {
-  for (int m = 0; m < kAppBackupSlots; ++m) SetAside(app, GetAppBackupDir(app, m));
+  bool all_gone = true;
+  for (int m = 0; m < kAppBackupSlots; ++m) all_gone = SetAside(app, GetAppBackupDir(app, m)) && all_gone;
   RemoveSetAside(app);
+  if (all_gone) RemoveRecord(app);
 }
 
-// The path of the interface executable relative to the bundle, as the registry places it; empty when
-// it does not lie below the bundle.
-ustring InterfaceInBundle() {
-  const std::string bundle = RegistryPath("user_corvane_app_path").toUtf8().constData();
-  const std::string ui = RegistryPath("user_corvane_ui_path").toUtf8().constData();
-  if (bundle.empty() || ui.size() <= bundle.size() + 1 || ui.compare(0, bundle.size(), bundle) != 0 ||
-      ui[bundle.size()] != '/')
-    return ustring();
-  return ustring(ui.c_str() + bundle.size() + 1);
+bool AnyBackupName(const ustring& app) {
+  for (int n = 0; n < kAppBackupSlots; ++n)
+    if (IsFileExist(GetAppBackupDir(app, n), false)) return true;
+  return false;
 }
 
-// The number of the oldest backup that is a real folder holding the interface executable: the last
-// complete installation (later numbers are backups of retries, possibly half-extracted). -1 for none.
-int OldestCompleteBackup(const ustring& app) {
-  const ustring ui = InterfaceInBundle();
-  if (ui.empty()) return -1;
-  for (int n = 0; n < kAppBackupSlots; ++n) {
-    const ustring backup = GetAppBackupDir(app, n);
-    struct stat st;
-    if (lstat(backup.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && IsFileExist(backup + "/" + ui, false))
-      return n;
+// The good copy is live and nothing is unfinished: backup names still there are an earlier
+// launcher's old copies, kept ("kept") until an upgrade succeeds; without any, no record is needed.
+void Settle(const ustring& app) {
+  if (AnyBackupName(app)) {
+    UpgradeRecord kept;
+    kept.state = UpgradeRecord::kKept;
+    WriteUpgradeRecord(app, kept);  // a failure leaves "upgrading": the next run upgrades again
+  } else {
+    RemoveRecord(app);
   }
+}
+
+// Whether `path` is the copy `record` names as good: the same entry (a folder or a link), whatever
+// its name now.
+bool IsGoodCopy(const ustring& path, const UpgradeRecord& record) {
+  struct stat st;
+  return record.good_exists && lstat(path.c_str(), &st) == 0 &&
+         static_cast<unsigned long long>(st.st_dev) == record.good_dev &&
+         static_cast<unsigned long long>(st.st_ino) == record.good_ino;
+}
+
+// The backup number under which the good copy lies, or -1 when it is under none.
+int GoodBackup(const ustring& app, const UpgradeRecord& record) {
+  for (int n = 0; n < kAppBackupSlots; ++n)
+    if (IsGoodCopy(GetAppBackupDir(app, n), record)) return n;
   return -1;
 }
 
-// After a failed extraction: the partial bundle goes aside, the last complete installation is renamed
-// back, every other backup name goes aside and what is aside is removed. Each step leaves the good
-// copy under the live name or a backup name, so a run killed in between finds it again. Without a
-// complete backup everything stays as it is.
-void RollBack(const ustring& app) {
-  const int good = OldestCompleteBackup(app);
+// A new upgrade: the copy live now (if any), of build `build`, is the one to come back to.
+UpgradeRecord BeginUpgrade(const ustring& app, const ustring& build) {
+  UpgradeRecord record;
+  record.state = UpgradeRecord::kUpgrading;
+  struct stat st;
+  if (lstat(app.c_str(), &st) == 0) {
+    record.good_exists = true;
+    record.good_dev = static_cast<unsigned long long>(st.st_dev);
+    record.good_ino = static_cast<unsigned long long>(st.st_ino);
+    const long long n = build.empty() ? 0 : strtoll(build.c_str(), nullptr, 10);
+    record.good_build = n > INT_MAX ? INT_MAX : n < INT_MIN ? INT_MIN : static_cast<int>(n);
+  }
+  return record;
+}
+
+// Clears the live name for the extraction: the good copy goes to a backup name, an unfinished copy
+// aside. 0, or -1 when it stays (logged).
+int ClearLiveName(const ustring& app, const UpgradeRecord& record) {
+  if (!IsFileExist(app, false)) return 0;
+  if (IsGoodCopy(app, record)) return BackUp(app);
+  LOG_WARNING(kLog, "'%s' is an unfinished installation, setting it aside", app.c_str());
+  if (SetAside(app, app)) return 0;
+  LOG_ERROR(kLog, "cannot take the unfinished installation '%s' out of the way", app.c_str());
+  return -1;
+}
+
+// After a failed extraction: the partial bundle goes aside and the good copy the record names is
+// renamed back; backup names of older copies stay. Each step leaves the good copy under the live name
+// or a backup name, and the record naming it, so a run ended in between finds it again. Without a
+// good copy everything stays as it is, and so does the record: the next run upgrades again.
+void RollBack(const ustring& app, const UpgradeRecord& record) {
+  const int good = GoodBackup(app, record);
   if (good < 0) {
     LOG_ERROR(kLog, "Failed to extract package, and no old installation to rollback");
     return;
@@ -189,12 +229,144 @@ void RollBack(const ustring& app) {
               err);
     return;
   }
-  for (int m = 0; m < kAppBackupSlots; ++m)
-    if (m != good) SetAside(app, GetAppBackupDir(app, m));
+  Settle(app);
   RemoveSetAside(app);
 }
 
+// Lines "key=value", each ending in a line feed, with the keys FormatRecord writes; false for
+// anything else (a cut file included).
+bool ParseRecord(const std::string& text, UpgradeRecord* record) {
+  UpgradeRecord r;
+  bool state_seen = false;
+  for (size_t pos = 0; pos < text.size();) {
+    const size_t end = text.find('\n', pos);
+    if (end == std::string::npos) return false;
+    const std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) return false;
+    const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    char* rest = nullptr;
+    if (key == "state") {
+      state_seen = true;
+      if (value == "upgrading") {
+        r.state = UpgradeRecord::kUpgrading;
+      } else if (value == "cleaning") {
+        r.state = UpgradeRecord::kCleaning;
+      } else if (value == "kept") {
+        r.state = UpgradeRecord::kKept;
+      } else {
+        return false;
+      }
+    } else if (key == "good" && value != "none") {
+      const size_t colon = value.find(':');
+      if (colon == std::string::npos || colon == 0 || colon + 1 == value.size()) return false;
+      r.good_dev = strtoull(value.c_str(), &rest, 10);
+      if (rest != value.c_str() + colon) return false;
+      r.good_ino = strtoull(value.c_str() + colon + 1, &rest, 10);
+      if (*rest != '\0') return false;
+      r.good_exists = true;
+    } else if (key == "good_build") {
+      r.good_build = static_cast<int>(strtol(value.c_str(), &rest, 10));
+      if (rest == value.c_str() || *rest != '\0') return false;
+    } else if (key != "good") {
+      return false;
+    }
+  }
+  if (!state_seen) return false;
+  *record = r;
+  return true;
+}
+
+std::string FormatRecord(const UpgradeRecord& r) {
+  static const char* const states[] = {"none", "upgrading", "cleaning", "kept"};
+  std::string text = std::string("state=") + states[r.state] + "\ngood=";
+  text += r.good_exists ? std::to_string(r.good_dev) + ":" + std::to_string(r.good_ino) : "none";
+  text += "\ngood_build=" + std::to_string(r.good_build) + "\n";
+  return text;
+}
+
+// Forces what was written to `fd` to the disk itself (on macOS fsync reaches only the drive's cache).
+int SyncToDisk(int fd) {
+#ifdef __APPLE__
+  if (fcntl(fd, F_FULLFSYNC) == 0) return 0;
+#endif
+  return fsync(fd);
+}
+
 }  // namespace
+
+ustring UpgradeRecordPath(const ustring& app) {
+  return app + ".upgrade";
+}
+
+UpgradeRecord ReadUpgradeRecord(const ustring& app) {
+  constexpr size_t kMaxRecord = 4096;
+  UpgradeRecord record;
+  const ustring path = UpgradeRecordPath(app);
+  // Not blocking and not through a link: a pipe or a link placed there must neither hang nor redirect.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    if (err != ENOENT)
+      LOG_WARNING(kLog, "cannot read the upgrade record '%s': %s (%d)", path.c_str(), strerror(err), err);
+    return record;
+  }
+  struct stat st;
+  std::string text;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  while (ok && text.size() < kMaxRecord) {
+    char buffer[kMaxRecord];
+    const ssize_t got = read(fd, buffer, sizeof(buffer));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  close(fd);
+  if (!ok || text.size() >= kMaxRecord || !ParseRecord(text, &record)) {
+    LOG_WARNING(kLog, "ignoring the upgrade record '%s': not a record this launcher writes", path.c_str());
+    record = UpgradeRecord();
+  }
+  return record;
+}
+
+int WriteUpgradeRecord(const ustring& app, const UpgradeRecord& record) {
+  const ustring path = UpgradeRecordPath(app);
+  const ustring temporary = path + ".new";  // RemoveRecord knows this name
+  const std::string text = FormatRecord(record);
+  FSBeforeChange();
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  int err = errno;
+  bool ok = fd >= 0;
+  if (ok) {
+    ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && SyncToDisk(fd) == 0;
+    err = errno;
+    if (close(fd) != 0 && ok) {
+      ok = false;
+      err = errno;
+    }
+  }
+  if (ok) {
+    FSBeforeChange();
+    ok = rename(temporary.c_str(), path.c_str()) == 0;
+    err = errno;
+  }
+  if (!ok) {
+    LOG_ERROR(kLog, "cannot write the upgrade record '%s': %s (%d)", path.c_str(), strerror(err), err);
+    if (fd >= 0) unlink(temporary.c_str());
+    return -1;
+  }
+  // The rename must reach the disk before the copies it describes move.
+  const int folder = open(FSParentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    SyncToDisk(folder);
+    close(folder);
+  }
+  return 0;
+}
 
 ustring GetAppBackupDir(const ustring& path, int n) {
   ustring base = path + "_tmp";
@@ -261,17 +433,27 @@ int Service::PrepareUserEnv() {
     LOG_ERROR(kLog, "no per-user application path, nothing to prepare");
     return -1;
   }
-  if (IsFileExist(app, false)) {
-    if (BackUp(app) != 0) return -1;
+  UpgradeRecord record = ReadUpgradeRecord(app);
+  if (record.state == UpgradeRecord::kUpgrading) {
+    LOG_WARNING(kLog, "finishing the upgrade an earlier run began (%s)",
+                record.good_exists ? "its installation kept under a backup name" : "a first installation");
   } else {
-    MarkFirstInstallation(app);
+    record = BeginUpgrade(app, source_version.build_version);
+    if (WriteUpgradeRecord(app, record) != 0) return -1;
+  }
+  if (ClearLiveName(app, record) != 0) {
+    if (IsGoodCopy(app, record)) Settle(app);  // nothing moved
+    return -1;
   }
   if (ExtractPackage() == 0) {
     LOG_INFO(kLog, "user installation is ready, removing backup app");
-    CleanUpBackups(app);
+    UpgradeRecord cleaning;
+    cleaning.state = UpgradeRecord::kCleaning;
+    // Unrecorded, the new copy is not known complete: the good copy must then stay for the next run.
+    if (WriteUpgradeRecord(app, cleaning) == 0) CleanUpBackups(app);
     return 0;
   }
-  RollBack(app);
+  RollBack(app, record);
   return -1;
 }
 
@@ -318,8 +500,16 @@ void Service::RemoveAgedFolders() {
   const ustring path = Utf8(RegistryPath("user_skyhold_path") + "/app");
   LOG_INFO(kLog, "removing aged app folder %s", path.c_str());
   FSRemove(path, false);
-  // Copies an earlier upgrade set aside but could not remove: perhaps they can go now.
-  if (!app_path.empty()) RemoveSetAside(app_path);
+  if (app_path.empty()) return;
+  const UpgradeRecord record = ReadUpgradeRecord(app_path);
+  if (record.state == UpgradeRecord::kCleaning) {
+    CleanUpBackups(app_path);  // a name that could not be set aside last time, or a run ended early
+  } else if (record.state == UpgradeRecord::kKept && !AnyBackupName(app_path)) {
+    Settle(app_path);
+  } else {
+    // Copies an earlier upgrade set aside but could not remove: perhaps they can go now.
+    RemoveSetAside(app_path);
+  }
 }
 
 int Service::FSCopyPath(const ustring& src, const ustring& dst) {

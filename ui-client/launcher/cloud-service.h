@@ -7,19 +7,31 @@
 // per-user interface.
 //
 // Which copy is the good one. Beside the live bundle <app> lie ten backup names, <app>_tmp and
-// <app>_tmp1 ... <app>_tmp9; a lower number is an older copy. A backup name only ever holds a whole
-// copy that once was the live bundle, or the empty folder <app>_tmp that marks a first installation
-// under way; a copy under a backup name is never removed there. To remove one, it is first renamed
-// atomically to <app>_trash.<8 random characters> in the same folder (set aside), then removed; what
-// cannot be removed (read-only folders, another user's files) stays aside with a WARNING, does not
-// count as an unfinished upgrade, and RemoveAgedFolders tries again on every start. Transitions:
-//   upgrade:   live -> first free backup name; the package is extracted to a fresh live bundle
-//   success:   every backup name set aside, then everything aside removed
-//   failure:   the oldest backup holding the interface executable (the last complete installation)
-//              is put back: partial live bundle aside, that backup renamed to <app>, the other
-//              backup names aside, everything aside removed. With no such backup nothing moves.
-// A run killed between any two steps leaves the good copy under <app> or a backup name, where the
-// next run's rollback finds it again; a backup name left over makes the next run upgrade again.
+// <app>_tmp1 ... <app>_tmp9, and the upgrade record <app>.upgrade. The launcher never judges a copy
+// by what it holds: before anything moves, an upgrade writes the record (atomically: a temporary
+// file, forced to disk, renamed over) naming the copy that was live when it began, by its device
+// and inode, which renames keep, or that there was none. Until the record says otherwise, that copy
+// is the good one and every other copy under the live name is unfinished. A copy is removed by first
+// renaming it atomically to <app>_trash.<8 random characters> in the same folder (set aside), then
+// removing it; what cannot be removed stays aside with a WARNING and RemoveAgedFolders tries again
+// on every start. The record's states:
+//   upgrading: an extraction may be under way or cut short. The next run upgrades again (unless
+//              the shipped build is older than the good copy's): the good copy, if live, goes to
+//              the first backup name that takes it; an unfinished live copy is set aside instead.
+//   cleaning:  the new copy is complete; every backup name is set aside and removed, then the
+//              record goes. A name that cannot be set aside (a locked or immutable copy) keeps the
+//              record in this state, retried on every start, and is no unfinished upgrade.
+//   kept:      a failed upgrade put the good copy back; backup names that an earlier launcher left
+//              stay as they are (they are old copies, not this run's) until a later upgrade succeeds.
+// Transitions:
+//   upgrade:   record (upgrading) -> live to a backup name -> extraction into a fresh live bundle
+//   success:   record (cleaning) -> backup names aside -> aside removed -> record removed
+//   failure:   unfinished live copy aside -> the good copy renamed back -> record (kept) or removed;
+//              with no good copy (a first installation) the record stays and nothing moves.
+// A run ended between any two changes on disk leaves the good copy live or under a backup name and
+// the record saying which; the next run finishes the upgrade or puts that copy back. No record with
+// a backup name left is a run of an earlier launcher cut short: upgraded once more, this run's
+// live copy being the good one.
 //
 // The path registry must be filled before a service is made. One service per worker; every operation
 // runs on that one thread. Operations call one another through the virtual table, so a subclass that
@@ -62,11 +74,12 @@ class Service {
   // Only fields whose key is present change.
   virtual void LoadSourceVersion();
   virtual void LoadTargetVersion();
-  // Renames the private bundle to the first free backup name (or marks a first installation),
+  // Records the upgrade, renames the private bundle to the first backup name that takes it,
   // extracts afresh and then sets every backup name aside and removes it; when the extraction fails,
-  // rolls back to the oldest complete backup as described above. 0, or -1: the last complete
-  // installation is live again (or, when a rename of the rollback failed, still under its backup
-  // name for the next run), or there was none and what the extraction left stays.
+  // puts back the copy the record names, as described above. 0, or -1: the good copy is live again
+  // (or, when a rename of the rollback failed, still under its backup name for the next run), or
+  // there was none: what the extraction left stays, and the record makes the next run upgrade again.
+  // Also -1, with nothing moved, when the record cannot be written.
   virtual int PrepareUserEnv();
   // Moves the predecessor's data (~/.Skyhold/data) to ~/.Corvane/data and removes ~/.Skyhold. When
   // the data cannot be moved, ~/.Skyhold is kept whole: nothing of the user's data is removed.
@@ -76,7 +89,8 @@ class Service {
   // in the password database (UserHomePath); empty when there is none, and start-up then stops.
   static QString GetUserInstallPath();
   // Removes the predecessor's aged application folder (~/.Skyhold/app), logging the path every time,
-  // and every copy of the private bundle set aside by an earlier upgrade that can be removed now.
+  // finishes the removal of backup names a successful upgrade could not finish (record "cleaning"),
+  // and removes every copy of the private bundle set aside by an earlier upgrade that can go now.
   void RemoveAgedFolders();
   // Copies a file, or a folder tree (symbolic links are copied as the files they name), from `src`
   // to `dst`. 0, or -1 on the first failure (what was copied stays). A source folder that cannot be
@@ -94,5 +108,26 @@ ustring GetAppBackupDir(const ustring& path, int n);
 
 // How many backup names a bundle can have (numbers 0 to 9).
 constexpr int kAppBackupSlots = 10;
+
+// What the launcher remembers of an upgrade of the bundle `app` between runs (see the top of this
+// file), kept in UpgradeRecordPath(app).
+struct UpgradeRecord {
+  enum State { kNone, kUpgrading, kCleaning, kKept };
+  State state = kNone;
+  // kUpgrading: whether a copy was live when the upgrade began, which one (lstat's device and
+  // inode: a folder, or a link the user made), and its build number (0 when unknown).
+  bool good_exists = false;
+  unsigned long long good_dev = 0, good_ino = 0;
+  int good_build = 0;
+};
+
+// <app>.upgrade.
+ustring UpgradeRecordPath(const ustring& app);
+// Reads the record of `app`. No record, or one that is not a regular file or cannot be parsed
+// (logged at WARNING), reads as kNone. Never blocks: a pipe at its name is refused.
+UpgradeRecord ReadUpgradeRecord(const ustring& app);
+// Replaces the record of `app` atomically: a temporary file beside it, forced to disk, renamed
+// over it, the folder forced to disk. 0, or -1 (logged) with the old record still in place.
+int WriteUpgradeRecord(const ustring& app, const UpgradeRecord& record);
 
 #endif  // CORVANE_UI_CLIENT_LAUNCHER_CLOUD_SERVICE_H_

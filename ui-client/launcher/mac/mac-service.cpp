@@ -112,7 +112,8 @@ bool IsInterfaceToStop(const PidFile& file) {
   if (p.executable_known) {
     LOG_NOTE(kLog, "process %d runs '%s', not a program inside '%s', not signalling it", file.pid,
              p.executable.c_str(), file.folder.c_str());
-  } else {
+  }
+  if (p.start_known) {
     LOG_NOTE(kLog, "process %d started after pid file '%s' was written, not signalling it", file.pid, path);
   }
   return false;
@@ -158,14 +159,14 @@ bool ShippedPackageIsWhole() {
 }  // namespace
 
 bool IsInterfaceProcess(const PidFileProcess& p) {
+  if (!p.executable_known && !p.start_known) return true;
   if (p.executable_known) {
     for (const std::string& folder : p.folders) {
       if (HasPrefixFolder(p.executable, folder)) return true;
     }
-    return false;
   }
-  if (!p.start_known) return true;
-  return p.started_ns <= p.written_ns + kPidFileClockSlackNs;
+  // A recycled number belongs to a process that started after the pid file was written.
+  return p.start_known && p.started_ns <= p.written_ns + kPidFileClockSlackNs;
 }
 
 MacService::MacService() {
@@ -188,24 +189,37 @@ bool MacService::IsNeedUpgrade() {
   const int source = BuildNumber(source_version.build_version);
   const int target = BuildNumber(target_version.build_version);
   LOG_DEBUG(kLog, "source version = %d, target version = %d", source, target);
-  if (target > source || !PerUserBinPathExist()) return true;
-  // A backup name still taken means an upgrade was cut short: the bundle may be half-extracted even
-  // though its INFO and its interface executable are already new, so extract afresh. Never with an
-  // older package, though: that would replace a newer private copy. Copies set aside for removal
-  // (<app>_trash.*) are no backups and do not count.
-  if (!app_path.empty()) {
-    for (int n = 0; n < kAppBackupSlots; ++n) {
-      const ustring backup = GetAppBackupDir(app_path, n);
-      if (!IsFileExist(backup, false)) continue;
-      if (target < source) {
-        LOG_WARNING(kLog,
-                    "backup '%s' left by an unfinished upgrade, but build %d is older than %d: not upgrading",
-                    backup.c_str(), target, source);
-        return false;
-      }
-      LOG_WARNING(kLog, "backup '%s' left by an unfinished upgrade, upgrading again", backup.c_str());
-      return true;
+  const UpgradeRecord record = app_path.empty() ? UpgradeRecord() : ReadUpgradeRecord(app_path);
+  if (record.state == UpgradeRecord::kUpgrading) {
+    // The live copy may be half-extracted even though its INFO and its interface executable are
+    // already new: extract afresh. Never with a package older than the copy kept, though.
+    if (record.good_exists && target < record.good_build) {
+      LOG_WARNING(
+          kLog,
+          "an upgrade of '%s' did not finish, but build %d is older than the installed %d: not upgrading",
+          app_path.c_str(), target, record.good_build);
+      return false;
     }
+    LOG_WARNING(kLog, "an upgrade of '%s' did not finish, upgrading again", app_path.c_str());
+    return true;
+  }
+  if (target > source || !PerUserBinPathExist()) return true;
+  // With a record, backup names left are known to be old copies, not an unfinished upgrade.
+  if (record.state != UpgradeRecord::kNone || app_path.empty()) return false;
+  // Without one, a backup name is what an earlier launcher cut short left: upgrade once more. Never
+  // with an older package, though: that would replace a newer private copy. Copies set aside for
+  // removal (<app>_trash.*) are no backups and do not count.
+  for (int n = 0; n < kAppBackupSlots; ++n) {
+    const ustring backup = GetAppBackupDir(app_path, n);
+    if (!IsFileExist(backup, false)) continue;
+    if (target < source) {
+      LOG_WARNING(kLog,
+                  "backup '%s' left by an unfinished upgrade, but build %d is older than %d: not upgrading",
+                  backup.c_str(), target, source);
+      return false;
+    }
+    LOG_WARNING(kLog, "backup '%s' left by an unfinished upgrade, upgrading again", backup.c_str());
+    return true;
   }
   return false;
 }

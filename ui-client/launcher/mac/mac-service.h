@@ -28,11 +28,12 @@ class MacService : public Service {
   void PostUpgrade() override;
   // Target version, then source version.
   void PreUpgrade() override;
-  // True when the shipped build is newer than the private one, when the per-user interface executable
-  // is missing, or when a backup name (<app>_tmp ... <app>_tmp9) shows that an earlier upgrade did not
-  // finish and the shipped build is at least the private one (a leftover name never brings an older
-  // build back). Copies set aside for removal do not count. Builds that are empty or not numbers
-  // count as 0.
+  // True while the upgrade record says an upgrade did not finish, whatever the live copy's INFO says,
+  // unless the shipped build is older than the copy the record keeps; otherwise when the shipped build
+  // is newer than the private one or the per-user interface executable is missing; and, with no
+  // record at all, when a backup name (<app>_tmp ... <app>_tmp9) shows that an earlier launcher's
+  // upgrade did not finish and the shipped build is at least the private one. With a record, backup
+  // names are old copies and never mean an upgrade. Builds that are empty or not numbers count as 0.
   bool IsNeedUpgrade() override;
 
   // Stops the process named by `folder`/ui.pid: SIGTERM, up to 15 one-second probes, then SIGKILL.
@@ -61,11 +62,14 @@ struct PidFileProcess {
 // step: a process that started up to this long after its pid file was written may have written it.
 constexpr long long kPidFileClockSlackNs = 10LL * 60 * 1000000000LL;
 
-// True when the process is the interface that wrote the pid file, which runs from inside the file's
-// folder: judged by its executable's path where the system tells it (another program, wherever
-// and whenever it started, is not the interface), else by the clocks, allowing for
-// kPidFileClockSlackNs of difference. With neither known, true: the stop must never leave the real
-// interface running while its bundle is replaced.
+// True when the process may be the interface that wrote the pid file: its program lies inside the
+// file's folder (as named or with links resolved), or it started no later than the file was last
+// written, allowing kPidFileClockSlackNs of difference. Either is enough: an interface run through
+// an interpreter, the predecessor's interface running from elsewhere, or one the system runs from a
+// translocated path lies outside the folder but started before writing its pid file, while a
+// process that took over a recycled number always started after the file was written. False only
+// when everything known speaks against it; with neither known, true: the stop must never leave the
+// real interface running while its bundle is replaced.
 bool IsInterfaceProcess(const PidFileProcess& process);
 
 #endif  // CORVANE_UI_CLIENT_LAUNCHER_MAC_MAC_SERVICE_H_
