@@ -105,8 +105,7 @@ class BadInputTest : public testsupport::TempDirTest {
     for (const auto& entry : fs::directory_iterator(corvane_)) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Corvane.app" || name == "data" || name == "log" || name == "ui.pid" ||
-                  name == "launcher.lock" || name == "launcher.lock" ||
-                  (aside_allowed && name.rfind("Corvane.app_trash.", 0) == 0))
+                  name == "launcher.lock" || (aside_allowed && name.rfind("Corvane.app_trash.", 0) == 0))
           << "left behind: " << name;
     }
   }
