@@ -43,6 +43,16 @@ int PathRefMakeStoredPath(const char* path, bool follow_last, std::string* store
 // 0, or -1 with errno from statfs.
 int PathRefVolumeType(const char* path, std::string* type_name);
 
+// Whether the volume holding `path` treats two names as one when they differ only in letter case
+// or in Unicode composition (a folder "a" then found as "A"): so that a caller keeping its own
+// record of names made on that volume can key it as the volume matches. On macOS: a volume that
+// pathconf's _PC_CASE_SENSITIVE calls case-insensitive, and every APFS or HFS volume, case-sensitive
+// or not, since both ignore composition. On Linux: FAT, exFAT, NTFS, SMB, HFS and ISO 9660 volumes;
+// on ext4, f2fs and tmpfs, which fold only inside folders marked case-folding, whether `path` (or,
+// when it is not a folder, the folder holding it) is so marked, as the folders made inside it are.
+// 0 with `folds` set, or -1 with errno from statfs (`folds` untouched).
+int PathRefVolumeFoldsNames(const char* path, bool* folds);
+
 // The Linux stand-in's own step, declared for its tests: the name under which `folder` lists the
 // object that a lookup of `name` found (inode `ino`). `name` itself when an entry has exactly those
 // bytes or when no entry matches; otherwise the entry that equals it ignoring case and Unicode

@@ -860,16 +860,26 @@ TEST_F(FileOpTest, VolumeKindQueries) {
     long magic;
     bool network;
     bool fat;
+    bool folds;  // names differing only in case are one (ext4 and tmpfs: only in a marked folder)
   } kinds[] = {
-      {NFS_SUPER_MAGIC, true, false},  {SMB_SUPER_MAGIC, true, false},   {CIFS_SUPER_MAGIC, true, false},
-      {SMB2_SUPER_MAGIC, true, false}, {MSDOS_SUPER_MAGIC, false, true}, {EXT4_SUPER_MAGIC, false, false},
-      {TMPFS_MAGIC, false, false},     {PROC_SUPER_MAGIC, false, false},
+      {NFS_SUPER_MAGIC, true, false, false},  {SMB_SUPER_MAGIC, true, false, true},
+      {CIFS_SUPER_MAGIC, true, false, true},  {SMB2_SUPER_MAGIC, true, false, true},
+      {MSDOS_SUPER_MAGIC, false, true, true}, {EXT4_SUPER_MAGIC, false, false, false},
+      {TMPFS_MAGIC, false, false, false},     {PROC_SUPER_MAGIC, false, false, false},
   };
   for (const auto& kind : kinds) {
     g_fake_volume = {at("share"), kind.magic};
     EXPECT_EQ(kind.network, isMountPoint(at("share"))) << std::hex << kind.magic;
     EXPECT_EQ(kind.fat, IsMSDOS(at("share"))) << std::hex << kind.magic;
+    bool folds = !kind.folds;
+    EXPECT_EQ(0, PathRefVolumeFoldsNames(at("share").c_str(), &folds)) << std::hex << kind.magic;
+    EXPECT_EQ(kind.folds, folds) << std::hex << kind.magic;
   }
+  bool folds = true;
+  errno = 0;
+  EXPECT_EQ(-1, PathRefVolumeFoldsNames(at("missing").c_str(), &folds));
+  EXPECT_EQ(ENOENT, errno);
+  EXPECT_TRUE(folds) << "left untouched on failure";
   g_fake_volume = {};
   EXPECT_EQ("WARNING", log.level_of("Detect a MSDOS platform for path '" + at("share") + "'."));
 
