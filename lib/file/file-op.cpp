@@ -514,7 +514,7 @@ int GetFileInfo(const ustring& path, _FILE_INFO_tag& info) {
     return 0;
   }
   info.exists = true;
-  info.mtime = static_cast<int32_t>(st.st_mtim.tv_sec);
+  info.mtime = static_cast<int32_t>(st.st_mtime);
   info.name = FSBaseName(path);
   info.path = path;
   info.size = static_cast<int64_t>(st.st_size);
@@ -712,7 +712,7 @@ int FSReadDir(DIR_HANDLE& handle, DIR_ENTRY& entry) {
     const ustring full = handle.path + "/" + next->d_name;
     struct stat st;
     if (lstat(full.c_str(), &st) == 0) {
-      entry.mtime = static_cast<int32_t>(st.st_mtim.tv_sec);
+      entry.mtime = static_cast<int32_t>(st.st_mtime);
       entry.size = static_cast<int64_t>(st.st_size);
     } else if (errno != ENOENT) {
       LOG_ERROR(kLog, "FSOpenDir: Failed to get info for '%s'", full.c_str());

@@ -8,6 +8,9 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __APPLE__
+#include <xlocale.h>  // newlocale, uselocale
+#endif
 
 #include <QString>
 #include <set>

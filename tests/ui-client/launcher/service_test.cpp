@@ -22,6 +22,7 @@
 #include "launch-services.h"
 #include "log.h"
 #include "mac/mac-service.h"
+#include "platform.h"
 #include "process-control.h"
 #include "progress.h"
 #include "running_ui.h"
@@ -157,9 +158,9 @@ class ServiceTest : public testsupport::TempDirTest {
   // The package of build `build`: a bundle with its INFO and interface executable (3 entries more
   // than the folders).
   void MakePackage(const std::string& build) {
-    ASSERT_EQ("", testpackage::WriteArchive(
-                      package(), {Dir("Contents/"), File("Contents/Resources/INFO", Info(build)),
-                                  File("Contents/MacOS/corvane-ui", kStartedUi, 0755)}));
+    ASSERT_EQ("", testpackage::WriteArchive(package(),
+                                            {Dir("Contents/"), File("Contents/Resources/INFO", Info(build)),
+                                             File("Contents/MacOS/corvane-ui", kStartedUi, 0755)}));
   }
   void ShipBuild(const std::string& build) { WriteInfo(resources() + "/INFO", build); }
   // The toolkit keeps INI files it has read and reads one again only when its size or time changed:
@@ -663,8 +664,8 @@ TEST_F(ServiceTest, StartTimeAndProgramOfAProcess) {
 
   std::string program;
   ASSERT_EQ(0, GetProcessExecutablePath(child.pid(), &program));
-  char self[4096] = {};
-  ASSERT_GT(readlink("/proc/self/exe", self, sizeof(self) - 1), 0);
+  const std::string self = testsupport::ThisProgram();
+  ASSERT_FALSE(self.empty());
   EXPECT_EQ(self, program);
   // A program removed since it started still tells where it ran from.
   Child inside(Child::kPlain, corvane());
