@@ -46,6 +46,20 @@ struct {
 
 // Run by this program's fsync, once, before the first one it serves, with the descriptor.
 std::function<void(int)> g_before_next_fsync;
+// How many times this program's fsync was called.
+int g_fsync_calls = 0;
+
+// A full-sync call (macOS: F_FULLFSYNC) that counts its calls and answers as told.
+struct {
+  int result = 0;
+  int error = 0;
+  int calls = 0;
+} g_full_sync;
+int FakeFullSync(int) {
+  ++g_full_sync.calls;
+  errno = g_full_sync.error;
+  return g_full_sync.result;
+}
 
 }  // namespace
 
@@ -54,6 +68,7 @@ std::function<void(int)> g_before_next_fsync;
 extern "C" int fsync(int fd) {
   using Fsync = int (*)(int);
   static const Fsync system_fsync = reinterpret_cast<Fsync>(dlsym(RTLD_NEXT, "fsync"));
+  ++g_fsync_calls;
   if (g_before_next_fsync) {
     std::function<void(int)> hook = std::move(g_before_next_fsync);
     g_before_next_fsync = nullptr;
@@ -521,6 +536,43 @@ TEST_F(FileOpTest, CopyReportsAFailedRemovalOfTheSource) {
   EXPECT_EQ(-1, FSCopy(at("vol/src"), at("dst"), true, false));
   EXPECT_EQ("all of it", ReadFile(at("dst")));
   EXPECT_TRUE(Exists(at("vol/src")));
+}
+
+// On macOS fsync leaves a copy in the drive's cache: the full-sync call forces it out, fsync serves
+// only where the volume refuses that, and any other failure of it is the copy's failure.
+TEST_F(FileOpTest, CopyForcesTheDestinationOntoTheDrive) {
+  LogCapture log(tmp());
+  WriteFile(at("src"), "data");
+  const struct {
+    int result;
+    int error;
+    int copy;    // FSCopy's result
+    int fsyncs;  // after the one full-sync call
+  } cases[] = {
+      {0, 0, 0, 0},       {-1, ENOTSUP, 0, 1}, {-1, EINVAL, 0, 1},
+      {-1, ENOTTY, 0, 1}, {-1, EIO, -1, 0},    {-1, ENOSPC, -2, 0},
+  };
+  const FSFullSyncCall system = FSSetFullSync(FakeFullSync);
+  for (const auto& c : cases) {
+    g_full_sync = {c.result, c.error, 0};
+    g_fsync_calls = 0;
+    EXPECT_EQ(c.copy, FSCopy(at("src"), at("dst"), false, false)) << strerror(c.error);
+    EXPECT_EQ(1, g_full_sync.calls) << strerror(c.error);
+    EXPECT_EQ(c.fsyncs, g_fsync_calls) << strerror(c.error);
+  }
+  EXPECT_NE(std::string::npos, log.text().find("CopyFile: fsync(" + at("dst") + "): " + strerror(EIO)));
+
+  // Without a full-sync call, as on Linux: fsync alone.
+  FSSetFullSync(nullptr);
+  g_fsync_calls = 0;
+  EXPECT_EQ(0, FSCopy(at("src"), at("dst"), false, false));
+  EXPECT_EQ(1, g_fsync_calls);
+  FSSetFullSync(system);
+#ifdef __APPLE__
+  EXPECT_NE(nullptr, system) << "macOS forces copies out with F_FULLFSYNC";
+#else
+  EXPECT_EQ(nullptr, system) << "fsync reaches the drive on Linux";
+#endif
 }
 
 // --- rename -------------------------------------------------------------------------------------
