@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -138,11 +139,30 @@ int FullOrQuotaCode(int err) {
   return err == ENOSPC || err == EDQUOT ? -2 : -1;
 }
 
+#ifdef F_FULLFSYNC
+int FullSync(int fd) {
+  return fcntl(fd, F_FULLFSYNC);
+}
+std::atomic<FSFullSyncCall> full_sync{FullSync};
+#else
+std::atomic<FSFullSyncCall> full_sync{nullptr};
+#endif
+
+// Forces what was written to `fd` onto the drive: the full-sync call, and fsync where the volume
+// refuses that. 0, or -1 with errno.
+int SyncToDrive(int fd) {
+  if (FSFullSyncCall call = full_sync.load()) {
+    if (call(fd) == 0) return 0;
+    if (errno != ENOTSUP && errno != EINVAL && errno != ENOTTY) return -1;
+  }
+  return fsync(fd);
+}
+
 // Closes the destination of a copy after forcing it to disk: 0, or -1/-2 (logged) when the data
 // may not be there. A descriptor that cannot be synchronised (a device) is not a failure.
 int FinishCopy(int out, const ustring& dst) {
   int result = 0;
-  if (fsync(out) != 0 && errno != EINVAL && errno != EROFS) {
+  if (SyncToDrive(out) != 0 && errno != EINVAL && errno != EROFS) {
     int err = errno;
     LOG_ERROR(kLog, "CopyFile: fsync(%s): %s (%d)", dst.c_str(), strerror(err), err);
     result = FullOrQuotaCode(err);
@@ -793,7 +813,7 @@ int GetFileInfo(const ustring& path, _FILE_INFO_tag& info) {
     return 0;
   }
   info.exists = true;
-  info.mtime = static_cast<int32_t>(st.st_mtim.tv_sec);
+  info.mtime = static_cast<int32_t>(st.st_mtime);
   info.name = FSBaseName(path);
   info.path = path;
   info.size = static_cast<int64_t>(st.st_size);
@@ -994,7 +1014,7 @@ int FSReadDir(DIR_HANDLE& handle, DIR_ENTRY& entry) {
     const ustring full = handle.path + "/" + next->d_name;
     struct stat st;
     if (lstat(full.c_str(), &st) == 0) {
-      entry.mtime = static_cast<int32_t>(st.st_mtim.tv_sec);
+      entry.mtime = static_cast<int32_t>(st.st_mtime);
       entry.size = static_cast<int64_t>(st.st_size);
     } else if (errno != ENOENT) {
       LOG_ERROR(kLog, "FSOpenDir: Failed to get info for '%s'", full.c_str());
@@ -1011,6 +1031,10 @@ int FSCloseDir(DIR_HANDLE& handle) {
   handle.dir = nullptr;
   handle.path.clear();
   return result;
+}
+
+FSFullSyncCall FSSetFullSync(FSFullSyncCall call) {
+  return full_sync.exchange(call);
 }
 
 int FSCopy(const ustring& src, const ustring& dst, bool remove_src, bool keep_mode) {

@@ -8,7 +8,8 @@
 // test accepts a path only when it is given in that form (Unicode composition aside).
 //
 // No shared state and no locks: any thread may call any function (FSCreateTempPath shares the
-// process-wide TmpNameGen, which locks for itself). Records and handles belong to one thread.
+// process-wide TmpNameGen, which locks for itself; FSSetFullSync is for tests, before any copy). Records and
+// handles belong to one thread.
 #ifndef CORVANE_LIB_FILE_FILE_OP_H_
 #define CORVANE_LIB_FILE_FILE_OP_H_
 
@@ -111,6 +112,13 @@ int FSCloseDir(DIR_HANDLE& handle);
 // or when only the removal failed); -2 the destination volume is full or over quota. A failed copy
 // leaves the partial destination and never removes the source.
 int FSCopy(const ustring& src, const ustring& dst, bool remove_src, bool keep_mode);
+// The call that makes FSCopy's destination durable before fsync is tried: on macOS
+// fcntl(fd, F_FULLFSYNC), since fsync there leaves the data in the drive's own cache, which a power
+// cut loses; on Linux none (nullptr), fsync reaching the drive. Where the volume refuses it
+// (ENOTSUP, EINVAL, ENOTTY: network and FAT volumes, some disk images), fsync serves; any other
+// failure is the copy's failure. For tests: sets the call and returns the one it replaces.
+using FSFullSyncCall = int (*)(int fd);
+FSFullSyncCall FSSetFullSync(FSFullSyncCall call);
 // Moves a file, a link or a folder tree. With `exact`, a source not given in its stored form counts
 // as missing. Trailing separators and "." components of `src` are dropped: "link/" moves the link,
 // not its target; a `dst` written with a trailing separator takes only a folder.

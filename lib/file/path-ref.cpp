@@ -272,6 +272,30 @@ int PathRefMakeStoredPath(const char* path, bool follow_last, std::string* store
   return kPathRefOk;
 }
 
+int PathRefVolumeFoldsNames(const char* path, bool* folds) {
+  struct statfs fs;
+  if (statfs(path, &fs) != 0) return -1;
+  switch (MatchingOf(static_cast<long>(fs.f_type))) {
+    case NameMatching::kExact:
+      *folds = false;
+      break;
+    case NameMatching::kFolds:
+      *folds = true;
+      break;
+    case NameMatching::kPerFolder: {
+      struct stat st;
+      std::string folder = path;
+      if (stat(path, &st) == 0 && !S_ISDIR(st.st_mode)) {
+        const size_t slash = folder.rfind('/');
+        folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+      }
+      *folds = FolderIsCaseFolding(folder.c_str());
+      break;
+    }
+  }
+  return 0;
+}
+
 int PathRefVolumeType(const char* path, std::string* type_name) {
   struct statfs fs;
   if (statfs(path, &fs) != 0) return -1;

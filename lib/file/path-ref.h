@@ -1,10 +1,11 @@
-// Where a volume keeps a path, and what kind of volume holds it: the two facts the file layer asks
-// of the platform. On macOS they come from CoreServices' file references (FSPathMakeRefWithOptions,
-// FSRefMakePath) and from statfs's f_fstypename. This file is the Linux stand-in for both; a macOS
-// build replaces path-ref.cpp and nothing else.
+// Where a volume keeps a path, what kind of volume holds it and whether it folds names: the facts the
+// file layer asks of the platform. Two implementations, one per platform build: path-ref-mac.cpp
+// asks the volume (realpath and getattrlist for the stored spelling, statfs's f_fstypename,
+// pathconf's _PC_CASE_SENSITIVE); path-ref.cpp, on Linux, walks the path itself and reads folder
+// entries where a volume folds names, and names kinds by their magic numbers.
 //
-// Stateless apart from a once-read note of the kernel's case-folding support; any thread may call.
-// Nothing here logs: callers log the status codes.
+// Stateless apart from a once-read note of the kernel's case-folding support (Linux); any thread
+// may call. Nothing here logs: callers log the status codes.
 #ifndef CORVANE_LIB_FILE_PATH_REF_H_
 #define CORVANE_LIB_FILE_PATH_REF_H_
 
@@ -18,13 +19,15 @@ enum PathRefStatus {
   kPathRefBadPath = 1,    // empty path, or the working folder is gone
   kPathRefNotFound = 2,   // a component does not exist
   kPathRefNotFolder = 3,  // a component that must be a folder is not one
-  kPathRefLinkLoop = 4,   // more than 40 symbolic links on the way
+  kPathRefLinkLoop = 4,   // more symbolic links on the way than the system follows (Linux 40, macOS 32)
   kPathRefNoAccess = 5,   // a folder on the way may not be searched
-  kPathRefTooLong = 6,    // a component, or the resolved path, is 4096 bytes or longer
+  kPathRefTooLong = 6,    // a component is too long, or the path (4096 bytes with the terminator;
+                          // macOS's calls take no more than 1024)
   kPathRefIOError = 7,    // any other failure of the file system
 };
 
-// The longest resolved path, terminator included (the buffer size CoreServices callers use).
+// The longest resolved path, terminator included (the buffer size CoreServices callers use); macOS
+// itself takes paths of up to 1024 bytes.
 constexpr size_t kPathRefMaxPath = 4096;
 
 // Resolves `path` (absolute, or relative to the working folder) to the form in which the file
@@ -38,15 +41,29 @@ constexpr size_t kPathRefMaxPath = 4096;
 int PathRefMakeStoredPath(const char* path, bool follow_last, std::string* stored);
 
 // The name of the kind of file system that holds `path`, spelled as BSD's statfs does: "nfs",
-// "smbfs" (SMB/CIFS), "msdos" (FAT), "exfat", "ntfs", "hfs", "cd9660", "ext4", "tmpfs", ...; a kind
-// without such a name is "0x" and its magic number in hex. ("afpfs" has no Linux counterpart.)
+// "smbfs" (SMB/CIFS), "msdos" (FAT), "exfat", "ntfs", "hfs", "apfs", "cd9660", ...; on macOS the
+// volume's own f_fstypename. On Linux also "ext4", "tmpfs", ...; a kind without such a name is "0x"
+// and its magic number in hex ("apfs" and "afpfs" have no Linux counterpart).
 // 0, or -1 with errno from statfs.
 int PathRefVolumeType(const char* path, std::string* type_name);
 
-// The Linux stand-in's own step, declared for its tests: the name under which `folder` lists the
-// object that a lookup of `name` found (inode `ino`). `name` itself when an entry has exactly those
-// bytes or when no entry matches; otherwise the entry that equals it ignoring case and Unicode
-// composition, preferring one with inode `ino`, else the entry with inode `ino` (a FAT short name).
+// Whether the volume holding `path` treats two names as one when they differ only in letter case
+// or in Unicode composition (a folder "a" then found as "A"): so that a caller keeping its own
+// record of names made on that volume can key it as the volume matches. On macOS: a volume that
+// pathconf's _PC_CASE_SENSITIVE calls case-insensitive, and every APFS or HFS volume, case-sensitive
+// or not, since both ignore composition. On Linux: FAT, exFAT, NTFS, SMB, HFS and ISO 9660 volumes;
+// on ext4, f2fs and tmpfs, which fold only inside folders marked case-folding, whether `path` (or,
+// when it is not a folder, the folder holding it) is so marked, as the folders made inside it are.
+// 0 with `folds` set, or -1 with errno from statfs (`folds` untouched).
+int PathRefVolumeFoldsNames(const char* path, bool* folds);
+
+#ifndef __APPLE__
+// Linux only, declared for its tests (macOS's volumes tell the name themselves): the name under
+// which `folder` lists the object that a lookup of `name` found (inode `ino`). `name` itself when an
+// entry has exactly those bytes or when no entry matches; otherwise the entry that equals it
+// ignoring case and Unicode composition, preferring one with inode `ino`, else the entry with inode
+// `ino` (a FAT short name).
 std::string PathRefStoredEntryName(const std::string& folder, const std::string& name, ino_t ino);
+#endif
 
 #endif  // CORVANE_LIB_FILE_PATH_REF_H_

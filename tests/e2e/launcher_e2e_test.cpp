@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform.h"
+#include "process-control.h"
 #include "running_ui.h"
 #include "temp_dir.h"
 #include "whole_run.h"
@@ -63,16 +65,7 @@ int IndexOf(const std::vector<std::string>& v, const std::string& s) {
 
 // True while `pid` names a live process (not a zombie).
 bool Alive(pid_t pid) {
-  if (kill(pid, 0) != 0) return errno != ESRCH;
-  std::string stat = "";
-  FILE* f = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
-  if (f == nullptr) return false;
-  char buf[512] = {0};
-  const size_t n = fread(buf, 1, sizeof(buf) - 1, f);
-  fclose(f);
-  stat.assign(buf, n);
-  const size_t close = stat.rfind(')');
-  return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+  return testsupport::IsLiveProcess(pid);
 }
 
 class LauncherRunTest : public testsupport::TempDirTest {
@@ -174,10 +167,9 @@ TEST_F(LauncherRunTest, FirstInstallationUnpacksThePackageAndStartsTheInterface)
   // The interface that runs is the per-user copy, started after the installation.
   const pid_t ui = UiPid();
   ASSERT_GT(ui, 0);
-  char exe[4096] = {0};
-  const ssize_t n = readlink(("/proc/" + std::to_string(ui) + "/exe").c_str(), exe, sizeof(exe) - 1);
-  if (n > 0) {  // it may already have ended, which is no fault
-    EXPECT_EQ(std::string(exe, n), Installed() + "/Contents/MacOS/corvane-ui");
+  std::string exe;
+  if (GetProcessExecutablePath(ui, &exe) == 0) {  // it may already have ended, which is no fault
+    EXPECT_EQ(exe, Installed() + "/Contents/MacOS/corvane-ui");
   }
   const std::vector<std::string> m = Messages(Log());
   EXPECT_TRUE(Contains(m, "source does not exist"));

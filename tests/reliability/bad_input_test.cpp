@@ -4,7 +4,6 @@
 // and loses nothing: the installed bundle, the user's data and the predecessor's data stay as they were.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "platform.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -354,7 +354,7 @@ TEST_F(BadInputTest, HomeWhoseCorvaneFolderIsAFile) {
 struct MountGuard {
   std::string path;
   ~MountGuard() {
-    if (!path.empty()) umount2(path.c_str(), MNT_DETACH);
+    if (!path.empty()) testsupport::Unmount(path);
   }
 };
 
@@ -367,12 +367,11 @@ TEST_F(BadInputTest, HomeWhoseCorvaneFolderIsReadOnly) {
     const std::string staged = at("staged");
     fs::rename(corvane_, staged);
     fs::create_directory(corvane_);
-    if (mount("tmpfs", corvane_.c_str(), "tmpfs", 0, "size=8m,mode=0755") != 0)
+    if (testsupport::MountTmpfs(corvane_, "size=8m,mode=0755") != 0)
       GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
     guard.path = corvane_;
     fs::copy(staged, corvane_, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    ASSERT_EQ(mount("tmpfs", corvane_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=8m,mode=0755"), 0)
-        << strerror(errno);
+    ASSERT_EQ(testsupport::RemountTmpfs(corvane_, "size=8m,mode=0755", true), 0) << strerror(errno);
   } else {
     chmod((corvane_ + "/log").c_str(), 0555);
     chmod(corvane_.c_str(), 0555);

@@ -1,7 +1,6 @@
 // Two faults of the surroundings: the disk under the home folder fills up in the middle of an
 // upgrade, and many launchers start at the same moment for one home folder.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "platform.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -36,12 +36,12 @@ class FullDiskTest : public testsupport::TempDirTest {
                       "filling up during extraction puts the old bundle back byte for byte";
     home_ = at("home");
     fs::create_directory(home_);
-    if (mount("tmpfs", home_.c_str(), "tmpfs", 0, "size=1m,mode=0755") != 0)
+    if (testsupport::MountTmpfs(home_, "size=1m,mode=0755") != 0)
       GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
     mounted_ = true;
   }
   void TearDown() override {
-    if (mounted_) umount2(home_.c_str(), MNT_DETACH);
+    if (mounted_) testsupport::Unmount(home_);
   }
 
   std::string home_;
@@ -76,7 +76,7 @@ TEST_F(FullDiskTest, OldBundleComesBackByteForByteAndTheNextRunWithRoomSucceeds)
   EXPECT_NE(log.find(strerror(ENOSPC)), std::string::npos) << "the log does not say that the disk is full:\n"
                                                            << log;
 
-  ASSERT_EQ(mount("tmpfs", home_.c_str(), "tmpfs", MS_REMOUNT, "size=64m,mode=0755"), 0) << strerror(errno);
+  ASSERT_EQ(testsupport::RemountTmpfs(home_, "size=64m,mode=0755", false), 0) << strerror(errno);
   EXPECT_EQ(WaitLauncher(StartLauncher(bundle, home_, at("room"))), 0);
   EXPECT_EQ(Difference(Snapshot(at("reference"), false), Snapshot(app, false)), "");
   EXPECT_TRUE(BackupNames(app).empty());

@@ -10,6 +10,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __APPLE__
+#include <xlocale.h>  // newlocale, uselocale
+#endif
 
 #include <QByteArray>
 #include <QCryptographicHash>

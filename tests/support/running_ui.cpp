@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform.h"
+
 extern char** environ;
 
 namespace testsupport {
@@ -64,8 +66,8 @@ const bool kStandIn = RunAsStandInWhenAsked();
 std::string CopyOfThisProgram(const std::string& folder) {
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe", ec).string();
-  EXPECT_FALSE(self.empty()) << "cannot tell which program runs: " << ec.message();
+  const std::string self = ThisProgram();
+  EXPECT_FALSE(self.empty()) << "cannot tell which program runs";
   std::string copy = folder + "/.running-ui-XXXXXX";
   const int fd = mkostemp(&copy[0], O_CLOEXEC);
   EXPECT_GE(fd, 0) << copy << ": " << strerror(errno);
@@ -88,7 +90,7 @@ pid_t StartRunningUi(const std::string& folder, const std::string& marker, int l
   const std::string copy = CopyOfThisProgram(folder);
   if (copy.empty()) return -1;
   int ready[2];
-  if (pipe2(ready, O_CLOEXEC) != 0) {
+  if (PipeCloseOnExec(ready) != 0) {
     ADD_FAILURE() << "pipe: " << strerror(errno);
     unlink(copy.c_str());
     return -1;

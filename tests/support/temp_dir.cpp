@@ -47,7 +47,16 @@ TempDir::TempDir() {
     ADD_FAILURE() << "mkdtemp(" << templ << "): " << strerror(errno);
     return;
   }
-  path_ = buf;
+  // macOS's TMPDIR ends in "/" and lies below a link (/var -> /private/var): the resolved path is
+  // the one the system reports back.
+  char* real = realpath(buf.c_str(), nullptr);
+  if (real == nullptr) {
+    ADD_FAILURE() << "realpath(" << buf << "): " << strerror(errno);
+    path_ = buf;
+    return;
+  }
+  path_ = real;
+  free(real);
 }
 
 TempDir::~TempDir() {

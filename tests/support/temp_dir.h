@@ -1,6 +1,8 @@
 // The one temporary-folder fixture of every test that touches the disk: each test gets a fresh
 // folder under $TMPDIR (or /tmp) with a unique name, removed with everything in it afterwards
-// (links are removed, never followed). Tests build every path from path().
+// (links are removed, never followed). Tests build every path from path(), which is resolved (no
+// link on the way, no "." or doubled separator), so that a path built from it is the path the
+// system reports for the same file.
 #ifndef CORVANE_TESTS_SUPPORT_TEMP_DIR_H_
 #define CORVANE_TESTS_SUPPORT_TEMP_DIR_H_
 

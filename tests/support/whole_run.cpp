@@ -18,6 +18,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform.h"
+
 namespace fs = std::filesystem;
 
 namespace testsupport {
@@ -50,7 +52,10 @@ std::map<std::string, std::string> Snapshot(const std::string& root, bool with_t
       std::ostringstream content;
       content << in.rdbuf();
       d << " file " << std::hash<std::string>()(content.str()) << " size " << st.st_size;
-      if (with_times) d << " mtime " << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec;
+      if (with_times) {
+        const struct timespec mtime = ModificationTime(st);
+        d << " mtime " << mtime.tv_sec << "." << mtime.tv_nsec;
+      }
       auto [pos, inserted] =
           first_of_inode.emplace(std::make_pair(st.st_dev, st.st_ino), path.substr(root.size()));
       if (!inserted) d << " same inode as " << pos->second;
@@ -120,7 +125,7 @@ pid_t StartLauncher(const std::string& bundle, const std::string& home, const st
       std::vector<std::pair<std::string, std::string>> keep;
       for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
         if (const char* value = getenv(name)) keep.emplace_back(name, value);
-      clearenv();
+      ClearEnvironment();
       for (const auto& [name, value] : keep) setenv(name.c_str(), value.c_str(), 1);
     }
     if (as.no_home) {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #ifdef __APPLE__
 #include <sys/acl.h>
+#include <xlocale.h>  // newlocale, uselocale
 #if __has_include(<sys/xattr.h>)
 #include <sys/xattr.h>
 #else
@@ -31,6 +32,7 @@ extern "C" int removexattr(const char* path, const char* name, int options);
 
 #include "file-op.h"
 #include "log.h"
+#include "path-ref.h"
 #include "progress.h"
 #include "strtable.h"
 #include "ustring.h"
@@ -188,19 +190,20 @@ std::string FoldedPath(const std::vector<std::string>& parts, size_t count) {
 // Tests set it to make the extractor treat every destination as a volume that folds names.
 std::atomic<int> names_fold_for_tests{-1};
 
-// Whether the volume holding `dest` may take two spellings of a name for one. On macOS always: APFS
-// ignores Unicode composition on case-sensitive volumes too, and HFS+ stores names decomposed;
-// pathconf(_PC_CASE_SENSITIVE) speaks of letter case only. Elsewhere names are taken byte for byte.
+// Whether the volume holding `dest` may take two spellings of a name for one, as the file layer tells
+// it (every APFS and HFS volume on macOS; FAT, SMB, case-folding folders and the like on Linux). When
+// it cannot tell, the safe answer: it folds (records are then only dropped more often).
 bool NamesFold(const std::string& dest) {
   const int forced = names_fold_for_tests.load();
   if (forced >= 0) return forced != 0;
-#ifdef __APPLE__
-  (void)dest;
-  return true;
-#else
-  (void)dest;
-  return false;
-#endif
+  bool folds = true;
+  if (PathRefVolumeFoldsNames(dest.c_str(), &folds) != 0) {
+    const int err = errno;
+    LOG_WARNING(kLog, "cannot tell whether '%s' folds names (%s), taking it that it does", dest.c_str(),
+                strerror(err));
+    return true;
+  }
+  return folds;
 }
 
 // Null when an entry of this type may be written, else what it is.

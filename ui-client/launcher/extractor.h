@@ -79,7 +79,7 @@ class Extractor {
 // Seams for tests, which cannot run on the volumes and systems these steps are for.
 namespace extractor_testing {
 // 1: treat every destination as a volume that takes names equal when they differ only in letter case
-// or Unicode composition (macOS); 0: byte for byte; -1: the platform's own answer (folds on macOS).
+// or Unicode composition (macOS); 0: byte for byte; -1: ask the volume (PathRefVolumeFoldsNames).
 // Process-wide; read once at the start of each Extract().
 void SetNamesFold(int folds);
 // The step every entry passes before it is written: drops its com.apple.quarantine attribute (every

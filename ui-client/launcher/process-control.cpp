@@ -39,6 +39,7 @@ int GetProcessStartTime(pid_t pid, struct timespec* start) {
     return -1;
   }
   struct proc_bsdinfo info;
+  errno = 0;
   int n = proc_pidinfo(pid, PROC_PIDTBSDINFO, 0, &info, sizeof(info));
   if (n < static_cast<int>(sizeof(info))) {
     if (errno == 0) errno = ESRCH;

@@ -5,7 +5,6 @@
 
 #include <ftw.h>
 #include <limits.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,14 +17,15 @@
 #include <string>
 
 #include "log.h"
+#include "platform.h"
 #include "temp_dir.h"
 
 namespace filetest {
 
 constexpr uid_t kNobody = 65534;
 
-// A tmpfs mounted at `dir` for the life of the object. Mounting needs root; mounted() says whether
-// it worked and why_not() why it did not.
+// A tmpfs mounted at `dir` for the life of the object. Mounting needs root, and Linux; mounted()
+// says whether it worked and why_not() why it did not.
 class ScratchVolume {
  public:
   explicit ScratchVolume(const std::string& dir, const char* options = "size=4m") {
@@ -34,21 +34,21 @@ class ScratchVolume {
       return;
     }
     mkdir(dir.c_str(), 0777);
-    if (mount("tmpfs", dir.c_str(), "tmpfs", 0, options) != 0) {
+    if (testsupport::MountTmpfs(dir, options) != 0) {
       why_not_ = std::string("mount: ") + strerror(errno);
       return;
     }
     dir_ = dir;
   }
   ~ScratchVolume() {
-    if (!dir_.empty()) umount2(dir_.c_str(), MNT_DETACH);
+    if (!dir_.empty()) testsupport::Unmount(dir_);
   }
   ScratchVolume(const ScratchVolume&) = delete;
   ScratchVolume& operator=(const ScratchVolume&) = delete;
 
   bool mounted() const { return !dir_.empty(); }
   const std::string& why_not() const { return why_not_; }
-  bool MakeReadOnly() { return mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
+  bool MakeReadOnly() { return testsupport::RemountTmpfs(dir_, nullptr, true) == 0; }
 
  private:
   std::string dir_;

@@ -79,6 +79,9 @@ TEST_F(PathRefTest, FailuresHaveTheirOwnCodes) {
 }
 
 TEST_F(PathRefTest, FolderSpellingOfAName) {
+#ifdef __APPLE__
+  GTEST_SKIP() << "Linux's own step: macOS's volumes tell the stored name themselves";
+#else
   ASSERT_EQ(0, mkdir(at("d").c_str(), 0755));
   WriteFile(at("d/Makefile"), "");
   WriteFile(at("d/cafe\xcc\x81"), "");  // decomposed "café"
@@ -105,6 +108,7 @@ TEST_F(PathRefTest, FolderSpellingOfAName) {
   EXPECT_EQ("\xfe", PathRefStoredEntryName(d, "\xfe", 1)) << "names that are not UTF-8 match only by bytes";
   EXPECT_EQ("makefile.bak", PathRefStoredEntryName(d, "MAKEFILE.BAK", 0))
       << "an equivalent name serves where the volume makes up inode numbers";
+#endif
 }
 
 TEST_F(PathRefTest, VolumeTypeNames) {
@@ -112,8 +116,13 @@ TEST_F(PathRefTest, VolumeTypeNames) {
   errno = 0;
   EXPECT_EQ(-1, PathRefVolumeType(at("missing").c_str(), &type));
   EXPECT_EQ(ENOENT, errno);
+#ifdef __APPLE__
+  ASSERT_EQ(0, PathRefVolumeType("/dev", &type));
+  EXPECT_EQ("devfs", type);
+#else
   ASSERT_EQ(0, PathRefVolumeType("/proc", &type));
   EXPECT_EQ("proc", type);
+#endif
 
   ScratchVolume volume(at("vol"));
   SKIP_WITHOUT_VOLUME(volume, "that a tmpfs is named \"tmpfs\"");
