@@ -18,12 +18,13 @@
 namespace testsupport {
 namespace {
 
-int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*) {
+int RemoveEntry(const char* path, const struct stat*, int type, struct FTW* where) {
   // Folders made read-only by a test must still go. Only folders: chmod follows a symbolic link
   // and would change whatever it points to, possibly outside the temporary folder.
   if (type == FTW_DP) chmod(path, 0700);
-  if (remove(path) != 0 && errno != ENOENT) {
-    // Make the parent writable and retry once.
+  // Make the parent writable and retry once; never the parent of the temporary folder itself (the
+  // shared TMPDIR, /tmp), which is not the test's to change.
+  if (remove(path) != 0 && errno != ENOENT && where->level > 0) {
     std::string parent(path);
     parent = parent.substr(0, parent.find_last_of('/'));
     chmod(parent.c_str(), 0700);
