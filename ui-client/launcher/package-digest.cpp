@@ -1,9 +1,7 @@
 #include "package-digest.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -16,6 +14,7 @@
 #endif
 
 #include "log.h"
+#include "regular_file.h"
 
 namespace {
 
@@ -96,22 +95,13 @@ class Sha256 {
 
 #endif
 
-// Opens `path` for reading without blocking (opening a named pipe would wait for a writer) and keeps
-// it only when it is a regular file. The descriptor, or -1 with errno set (EINVAL for anything but a
-// regular file).
-int OpenRegularFile(const char* path) {
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat st;
-  int err = 0;
-  if (fstat(fd, &st) != 0)
-    err = errno;
-  else if (!S_ISREG(st.st_mode))
-    err = EINVAL;
-  if (err == 0) return fd;
-  close(fd);
-  errno = err;
-  return -1;
+// Opens `path` for reading as every file of the bundle is opened (regular_file.h: never waiting, a
+// regular file only). The descriptor, or -1 with errno set (EINVAL for anything but a regular file).
+int OpenForReading(const char* path) {
+  int error = 0;
+  const int fd = OpenRegularFile(path, "r", &error);
+  if (fd < 0) errno = error == kNotRegularFile ? EINVAL : error;
+  return fd;
 }
 
 // Why a file could not be used, for a log line.
@@ -146,7 +136,7 @@ enum class Recorded { kMissing, kFound, kUnreadable, kMalformed };
 // The SHA-256 recorded in the digest file at `path`, in lower case: 64 hex digits at the start,
 // followed by the end of the file or white space (and, as the tools write it, the package's name).
 Recorded ReadRecordedDigest(const char* path, std::string* hex) {
-  const int fd = OpenRegularFile(path);
+  const int fd = OpenForReading(path);
   if (fd < 0) return errno == ENOENT ? Recorded::kMissing : Recorded::kUnreadable;
   unsigned char text[kMaxDigestFile + 1];
   size_t size = 0;
@@ -189,7 +179,7 @@ int FileSha256(const ustring& path, std::string* hex) {
     errno = ENOSYS;
     return -1;
   }
-  const int fd = OpenRegularFile(path.c_str());
+  const int fd = OpenForReading(path.c_str());
   if (fd < 0) return -1;
   std::vector<unsigned char> buffer(256 * 1024);
   ssize_t n;
