@@ -1217,3 +1217,26 @@ void FSSetChangeHook(std::function<void()> hook) {
 void FSBeforeChange() {
   if (ChangeHook()) ChangeHook()();
 }
+
+int FSSyncDescriptor(int fd) {
+  if (SyncToDrive(fd) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP) return -1;
+  FSAfterSync(fd, FSSyncScope::kEntry);
+  return 0;
+}
+
+namespace {
+
+std::function<void(int, FSSyncScope)>& SyncHook() {
+  static std::function<void(int, FSSyncScope)> hook;
+  return hook;
+}
+
+}  // namespace
+
+void FSSetSyncHook(std::function<void(int fd, FSSyncScope scope)> hook) {
+  SyncHook() = std::move(hook);
+}
+
+void FSAfterSync(int fd, FSSyncScope scope) {
+  if (SyncHook()) SyncHook()(fd, scope);
+}

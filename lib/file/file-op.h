@@ -184,6 +184,32 @@ bool isMountPoint(const ustring& path);
 // Whether `path` lies on a FAT volume. False when it cannot be told.
 bool IsMSDOS(const ustring& path);
 
+// Durability (file-sync.cpp). What is synced is on the drive itself, past its cache, when the call
+// returns 0; a descriptor or volume that cannot be synced at all (EINVAL, EROFS, ENOTSUP: a pipe, a
+// read-only or some network volumes) counts as synced, since nothing more can be done for it.
+//
+// Forces what was written to the open file or folder `fd` onto the drive: the full-sync call
+// (FSSetFullSync), fsync where the volume refuses it. 0, or -1 with errno.
+int FSSyncDescriptor(int fd);
+// Puts the data of every file and every folder entry below `path` (itself included; links are not
+// followed) on the drive, before a step that relies on the whole tree is recorded. On Linux one
+// syncfs of the volume that holds it; on macOS, which has none, every file and folder is fsynced
+// (which hands its data to the drive) and then one full sync of `path` flushes the drive's cache for
+// all of them. 0, or -1 with errno, logged with the path that failed.
+int FSSyncTree(const ustring& path);
+// The macOS way of FSSyncTree, on any platform: each file and folder, then one full sync.
+int FSSyncTreeFileByFile(const ustring& path);
+// For tests: the call FSSyncTree uses; returns the one it replaces.
+using FSTreeSyncCall = int (*)(const ustring& path);
+FSTreeSyncCall FSSetTreeSync(FSTreeSyncCall call);
+// Test seam: `hook` runs after every successful sync of the calls above, with the descriptor synced
+// and whether its volume was synced as a whole (syncfs) or only that file or folder. Same rules as
+// FSSetChangeHook.
+enum class FSSyncScope { kEntry, kVolume };
+void FSSetSyncHook(std::function<void(int fd, FSSyncScope scope)> hook);
+// Calls the sync hook, when one is set.
+void FSAfterSync(int fd, FSSyncScope scope);
+
 // Test seam: `hook` runs before every change this layer makes on disk (each rename, unlink, rmdir,
 // mkdir, file creation, link, and the metadata changes of FSUTime and FSChown), and before each
 // change that code outside the layer announces with FSBeforeChange (the extractor, once per entry).

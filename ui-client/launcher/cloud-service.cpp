@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -113,18 +114,42 @@ void RemoveSetAside(const ustring& app) {
   }
 }
 
-// Renames the live bundle `app` to the first backup name that takes it. 0, or -1 after ten failed
-// attempts (the bundle is still in place).
-int BackUp(const ustring& app) {
+// The leading decimal number of a build text, 0 without one; clamped to int.
+int BuildNumberOf(const ustring& text) {
+  if (text.empty()) return 0;
+  const long long n = strtoll(text.c_str(), nullptr, 10);
+  return n > INT_MAX ? INT_MAX : n < INT_MIN ? INT_MIN : static_cast<int>(n);
+}
+
+// The build the copy at `copy` holds in its INFO; 0 without one.
+int BuildOfCopy(const ustring& copy) {
+  VersionInfo version;
+  const ustring info = copy + "/Contents/Resources/INFO";
+  if (IsFileExist(info, false)) ReadVersionFile(info, version);
+  return BuildNumberOf(version.build_version);
+}
+
+bool Exists(const ustring& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+bool SameEntry(const ustring& path, unsigned long long dev, unsigned long long ino) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && static_cast<unsigned long long>(st.st_dev) == dev &&
+         static_cast<unsigned long long>(st.st_ino) == ino;
+}
+
+// The first backup name nothing lies at, or -1 when all ten are taken; each taken one is logged as
+// the failed backup it would be.
+int FreeBackupSlot(const ustring& app) {
   for (int n = 0; n < kAppBackupSlots; ++n) {
     const ustring backup = GetAppBackupDir(app, n);
-    if (FSRename(app, backup, false) == 0) return 0;
+    if (!Exists(backup)) return n;
     LOG_ERROR(kLog, "failed to backup app from '%s' -> '%s'", app.c_str(), backup.c_str());
-    if (n == kAppBackupSlots - 1) {
-      LOG_ERROR(kLog, "failed to backup app from '%s' -> '%s' at max retries, exiting", app.c_str(),
-                backup.c_str());
-    }
   }
+  LOG_ERROR(kLog, "failed to backup app from '%s' -> '%s' at max retries, exiting", app.c_str(),
+            GetAppBackupDir(app, kAppBackupSlots - 1).c_str());
   return -1;
 }
 
@@ -152,10 +177,12 @@ bool AnyBackupName(const ustring& app) {
   return false;
 }
 
-// The good copy is live and nothing is unfinished: backup names still there are an earlier
-// launcher's old copies, kept ("kept") until an upgrade succeeds; without any, no record is needed.
-void Settle(const ustring& app) {
-  if (AnyBackupName(app)) {
+// The good copy `record` names is live and nothing is unfinished. When it is known whole, backup
+// names still there are an earlier launcher's old copies, kept ("kept") until an upgrade succeeds;
+// without any, no record is needed. A copy not known whole (it lay beside such backups when the
+// upgrade began) pins nothing: the record goes, and the next start upgrades again.
+void Settle(const ustring& app, const UpgradeRecord& record) {
+  if (record.good_whole && AnyBackupName(app)) {
     UpgradeRecord kept;
     kept.state = UpgradeRecord::kKept;
     WriteUpgradeRecord(app, kept);  // a failure leaves "upgrading": the next run upgrades again
@@ -164,54 +191,109 @@ void Settle(const ustring& app) {
   }
 }
 
-// Whether `path` is the copy `record` names as good: the same entry (a folder or a link), whatever
-// its name now.
-bool IsGoodCopy(const ustring& path, const UpgradeRecord& record) {
-  struct stat st;
-  return record.good_exists && lstat(path.c_str(), &st) == 0 &&
-         static_cast<unsigned long long>(st.st_dev) == record.good_dev &&
-         static_cast<unsigned long long>(st.st_ino) == record.good_ino;
-}
+// Where the copies an upgrade record speaks of are now.
+enum class Found {
+  kGoodLive,          // the good copy is live: nothing was moved yet, or it was put back
+  kGoodAtBackup,      // the good copy lies under its backup name; whatever is live is unfinished
+  kNothingYet,        // a first installation: nothing is live yet
+  kUnfinishedFirst,   // a first installation: the live copy is the one it was filling
+  kStale,             // the record names no copy on disk: a home copied, restored or edited
+};
 
-// The backup number under which the good copy lies, or -1 when it is under none.
+struct Located {
+  Found found = Found::kStale;
+  int backup = -1;    // kGoodAtBackup: the number of the backup name
+  const char* why = "";  // kStale: what is missing
+};
+
+// The backup number under which `record`'s good copy lies, or -1. A copy is known by the backup name
+// the record chose for it and the build it holds, which a copied or restored home keeps; a record of
+// the earlier format names it by device and inode, and then the build must agree too, so that a
+// folder that merely reuses the number is never taken for it.
 int GoodBackup(const ustring& app, const UpgradeRecord& record) {
-  for (int n = 0; n < kAppBackupSlots; ++n)
-    if (IsGoodCopy(GetAppBackupDir(app, n), record)) return n;
+  for (int n = 0; n < kAppBackupSlots; ++n) {
+    if (record.good_backup >= 0 && n != record.good_backup) continue;
+    const ustring backup = GetAppBackupDir(app, n);
+    if (record.good_backup < 0 && !SameEntry(backup, record.good_dev, record.good_ino)) continue;
+    if (Exists(backup) && BuildOfCopy(backup) == record.good_build) return n;
+  }
   return -1;
 }
 
-// A new upgrade: the copy live now (if any), of build `build`, is the one to come back to.
-UpgradeRecord BeginUpgrade(const ustring& app, const ustring& build) {
+// Whether `app` is the folder `record`'s first installation made and fills. Its inode number tells
+// (the device number differs per mount and per machine on a network home, and adds nothing: every
+// candidate lies in one folder); a folder that merely reuses the number holds another build.
+bool IsNewCopy(const ustring& app, const UpgradeRecord& record) {
+  struct stat st;
+  if (!record.new_known || lstat(app.c_str(), &st) != 0 ||
+      static_cast<unsigned long long>(st.st_ino) != record.new_ino)
+    return false;
+  const int build = BuildOfCopy(app);
+  return build == 0 || build == record.new_build;
+}
+
+// Checks an "upgrading" record against the disk.
+Located Locate(const ustring& app, const UpgradeRecord& record) {
+  Located at;
+  const bool live = Exists(app);
+  if (!record.good_exists) {
+    if (!live) {
+      at.found = Found::kNothingYet;
+    } else if (IsNewCopy(app, record)) {
+      at.found = Found::kUnfinishedFirst;
+    } else {
+      at.why = "the live copy is not the one its first installation made";
+    }
+    return at;
+  }
+  at.backup = GoodBackup(app, record);
+  if (at.backup >= 0) {
+    at.found = Found::kGoodAtBackup;
+  } else if (live && (record.good_backup >= 0 || SameEntry(app, record.good_dev, record.good_ino)) &&
+             BuildOfCopy(app) == record.good_build) {
+    at.found = Found::kGoodLive;
+  } else {
+    at.why = "its installed copy is neither live nor under its backup name";
+  }
+  return at;
+}
+
+// A new upgrade of the copy live now, of build `build`, to come back to from backup name `slot`.
+UpgradeRecord BeginUpgrade(const ustring& app, const ustring& build, int slot, bool kept_before) {
   UpgradeRecord record;
   record.state = UpgradeRecord::kUpgrading;
-  struct stat st;
-  if (lstat(app.c_str(), &st) == 0) {
+  if (Exists(app)) {
     record.good_exists = true;
-    record.good_dev = static_cast<unsigned long long>(st.st_dev);
-    record.good_ino = static_cast<unsigned long long>(st.st_ino);
-    const long long n = build.empty() ? 0 : strtoll(build.c_str(), nullptr, 10);
-    record.good_build = n > INT_MAX ? INT_MAX : n < INT_MIN ? INT_MIN : static_cast<int>(n);
+    record.good_backup = slot;
+    record.good_build = BuildNumberOf(build);
+    // Beside backup names an earlier launcher left, the live copy may be one it cut short.
+    record.good_whole = kept_before || !AnyBackupName(app);
   }
   return record;
 }
 
-// Clears the live name for the extraction: the good copy goes to a backup name, an unfinished copy
-// aside. 0, or -1 when it stays (logged).
-int ClearLiveName(const ustring& app, const UpgradeRecord& record) {
-  if (!IsFileExist(app, false)) return 0;
-  if (IsGoodCopy(app, record)) return BackUp(app);
-  LOG_WARNING(kLog, "'%s' is an unfinished installation, setting it aside", app.c_str());
-  if (SetAside(app, app)) return 0;
-  LOG_ERROR(kLog, "cannot take the unfinished installation '%s' out of the way", app.c_str());
-  return -1;
+// Writes down the fresh copy a first installation fills, once its folder exists, so that a later
+// start knows it for unfinished. 0, or -1 (logged).
+int RecordNewCopy(const ustring& app, const ustring& build, UpgradeRecord* record) {
+  struct stat st;
+  if (lstat(app.c_str(), &st) != 0) {
+    const int err = errno;
+    LOG_ERROR(kLog, "failed to create folder: '%s': %s (%d)", app.c_str(), strerror(err), err);
+    return -1;
+  }
+  record->new_known = true;
+  record->new_dev = static_cast<unsigned long long>(st.st_dev);
+  record->new_ino = static_cast<unsigned long long>(st.st_ino);
+  record->new_build = BuildNumberOf(build);
+  return WriteUpgradeRecord(app, *record);
 }
 
-// After a failed extraction: the partial bundle goes aside and the good copy the record names is
-// renamed back; backup names of older copies stay. Each step leaves the good copy under the live name
-// or a backup name, and the record naming it, so a run ended in between finds it again. Without a
-// good copy everything stays as it is, and so does the record: the next run upgrades again.
-void RollBack(const ustring& app, const UpgradeRecord& record) {
-  const int good = GoodBackup(app, record);
+// After a failed extraction: the partial bundle goes aside and the good copy is renamed back from
+// backup name `good`; backup names of older copies stay. Each step leaves the good copy under the
+// live name or its backup name and the record naming it, so a run ended in between finds it again.
+// Without a good copy everything stays as it is, and so does the record: the next run upgrades
+// again, and nothing unfinished is started meanwhile.
+void RollBack(const ustring& app, const UpgradeRecord& record, int good) {
   if (good < 0) {
     LOG_ERROR(kLog, "Failed to extract package, and no old installation to rollback");
     return;
@@ -229,15 +311,44 @@ void RollBack(const ustring& app, const UpgradeRecord& record) {
               err);
     return;
   }
-  Settle(app);
+  Settle(app, record);
   RemoveSetAside(app);
 }
 
-// Lines "key=value", each ending in a line feed, with the keys FormatRecord writes; false for
-// anything else (a cut file included).
+// Sets aside whatever lies at the record's names and is not a regular file (a folder, a link, a
+// named pipe: nothing a launcher writes), so that it can neither block nor redirect a record.
+void ClearRecordLeftovers(const ustring& app) {
+  for (const ustring& path : {UpgradeRecordPath(app), UpgradeRecordPath(app) + ".new"}) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
+    LOG_WARNING(kLog, "'%s' is not an upgrade record, setting it aside", path.c_str());
+    SetAside(app, path);
+  }
+}
+
+// Lines "key=value", each ending in a line feed. Keys this launcher does not know are skipped (a
+// later launcher may add some); the state must be one it knows. False for anything else, a cut file
+// included.
 bool ParseRecord(const std::string& text, UpgradeRecord* record) {
   UpgradeRecord r;
   bool state_seen = false;
+  const auto id = [](const std::string& value, unsigned long long* dev, unsigned long long* ino) {
+    char* rest = nullptr;
+    const size_t colon = value.find(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == value.size()) return false;
+    *dev = strtoull(value.c_str(), &rest, 10);
+    if (rest != value.c_str() + colon) return false;
+    *ino = strtoull(value.c_str() + colon + 1, &rest, 10);
+    return *rest == '\0';
+  };
+  const auto number = [](const std::string& value, long low, long high, int* out) {
+    char* rest = nullptr;
+    errno = 0;
+    const long n = strtol(value.c_str(), &rest, 10);
+    if (rest == value.c_str() || *rest != '\0' || errno != 0 || n < low || n > high) return false;
+    *out = static_cast<int>(n);
+    return true;
+  };
   for (size_t pos = 0; pos < text.size();) {
     const size_t end = text.find('\n', pos);
     if (end == std::string::npos) return false;
@@ -246,32 +357,29 @@ bool ParseRecord(const std::string& text, UpgradeRecord* record) {
     const size_t eq = line.find('=');
     if (eq == std::string::npos) return false;
     const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-    char* rest = nullptr;
+    bool ok = true;
     if (key == "state") {
       state_seen = true;
-      if (value == "upgrading") {
-        r.state = UpgradeRecord::kUpgrading;
-      } else if (value == "cleaning") {
-        r.state = UpgradeRecord::kCleaning;
-      } else if (value == "kept") {
-        r.state = UpgradeRecord::kKept;
-      } else {
-        return false;
-      }
-    } else if (key == "good" && value != "none") {
-      const size_t colon = value.find(':');
-      if (colon == std::string::npos || colon == 0 || colon + 1 == value.size()) return false;
-      r.good_dev = strtoull(value.c_str(), &rest, 10);
-      if (rest != value.c_str() + colon) return false;
-      r.good_ino = strtoull(value.c_str() + colon + 1, &rest, 10);
-      if (*rest != '\0') return false;
-      r.good_exists = true;
+      static const char* const states[] = {"upgrading", "cleaning", "kept"};
+      ok = false;
+      for (int i = 0; i < 3; ++i)
+        if (value == states[i]) r.state = static_cast<UpgradeRecord::State>(i + 1), ok = true;
+    } else if (key == "good") {
+      r.good_exists = value != "none";
+      // A number is the backup name it goes to; device:inode is the earlier format's identity.
+      if (r.good_exists && !number(value, 0, kAppBackupSlots - 1, &r.good_backup))
+        ok = id(value, &r.good_dev, &r.good_ino);
     } else if (key == "good_build") {
-      r.good_build = static_cast<int>(strtol(value.c_str(), &rest, 10));
-      if (rest == value.c_str() || *rest != '\0') return false;
-    } else if (key != "good") {
-      return false;
+      ok = number(value, INT_MIN, INT_MAX, &r.good_build);
+    } else if (key == "good_whole") {
+      r.good_whole = value != "0";
+    } else if (key == "new") {
+      r.new_known = id(value, &r.new_dev, &r.new_ino);
+      ok = r.new_known;
+    } else if (key == "new_build") {
+      ok = number(value, INT_MIN, INT_MAX, &r.new_build);
     }
+    if (!ok) return false;
   }
   if (!state_seen) return false;
   *record = r;
@@ -280,18 +388,26 @@ bool ParseRecord(const std::string& text, UpgradeRecord* record) {
 
 std::string FormatRecord(const UpgradeRecord& r) {
   static const char* const states[] = {"none", "upgrading", "cleaning", "kept"};
-  std::string text = std::string("state=") + states[r.state] + "\ngood=";
-  text += r.good_exists ? std::to_string(r.good_dev) + ":" + std::to_string(r.good_ino) : "none";
-  text += "\ngood_build=" + std::to_string(r.good_build) + "\n";
+  std::string text = "version=" + std::to_string(kUpgradeRecordVersion) + "\nstate=" + states[r.state] + "\n";
+  if (r.state != UpgradeRecord::kUpgrading) return text;
+  text += "good=" + (r.good_exists ? std::to_string(r.good_backup) : std::string("none")) + "\n";
+  text += "good_build=" + std::to_string(r.good_build) + "\ngood_whole=" + (r.good_whole ? "1" : "0") + "\n";
+  if (r.new_known) {
+    text += "new=" + std::to_string(r.new_dev) + ":" + std::to_string(r.new_ino) + "\n";
+    text += "new_build=" + std::to_string(r.new_build) + "\n";
+  }
   return text;
 }
 
-// Forces what was written to `fd` to the disk itself (on macOS fsync reaches only the drive's cache).
-int SyncToDisk(int fd) {
-#ifdef __APPLE__
-  if (fcntl(fd, F_FULLFSYNC) == 0) return 0;
-#endif
-  return fsync(fd);
+// Opens the parent folder of `path` and forces its entries to the drive. 0, or -1 with errno.
+int SyncParent(const ustring& path) {
+  const int folder = open(FSParentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return -1;
+  const int result = FSSyncDescriptor(folder);
+  const int err = errno;
+  close(folder);
+  errno = err;
+  return result;
 }
 
 }  // namespace
@@ -300,21 +416,23 @@ ustring UpgradeRecordPath(const ustring& app) {
   return app + ".upgrade";
 }
 
-UpgradeRecord ReadUpgradeRecord(const ustring& app) {
+UpgradeRecord ReadUpgradeRecord(const ustring& app, bool* unusable) {
   constexpr size_t kMaxRecord = 4096;
+  if (unusable != nullptr) *unusable = false;
   UpgradeRecord record;
   const ustring path = UpgradeRecordPath(app);
   // Not blocking and not through a link: a pipe or a link placed there must neither hang nor redirect.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     const int err = errno;
-    if (err != ENOENT)
-      LOG_WARNING(kLog, "cannot read the upgrade record '%s': %s (%d)", path.c_str(), strerror(err), err);
+    if (err == ENOENT) return record;
+    LOG_WARNING(kLog, "cannot read the upgrade record '%s': %s (%d)", path.c_str(), strerror(err), err);
+    if (unusable != nullptr) *unusable = true;
     return record;
   }
   struct stat st;
   std::string text;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < static_cast<off_t>(kMaxRecord);
   while (ok && text.size() < kMaxRecord) {
     char buffer[kMaxRecord];
     const ssize_t got = read(fd, buffer, sizeof(buffer));
@@ -328,6 +446,7 @@ UpgradeRecord ReadUpgradeRecord(const ustring& app) {
   close(fd);
   if (!ok || text.size() >= kMaxRecord || !ParseRecord(text, &record)) {
     LOG_WARNING(kLog, "ignoring the upgrade record '%s': not a record this launcher writes", path.c_str());
+    if (unusable != nullptr) *unusable = true;
     record = UpgradeRecord();
   }
   return record;
@@ -336,13 +455,22 @@ UpgradeRecord ReadUpgradeRecord(const ustring& app) {
 int WriteUpgradeRecord(const ustring& app, const UpgradeRecord& record) {
   const ustring path = UpgradeRecordPath(app);
   const ustring temporary = path + ".new";  // RemoveRecord knows this name
+  ClearRecordLeftovers(app);
   const std::string text = FormatRecord(record);
+  // A file of an earlier write cut short goes; whatever else appears there is never written through.
+  if (FSRemove(temporary, false) != 0 && Exists(temporary)) {
+    const int err = errno;
+    LOG_ERROR(kLog, "cannot write the upgrade record '%s': %s (%d)", temporary.c_str(), strerror(err), err);
+    return -1;
+  }
   FSBeforeChange();
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  const int fd =
+      open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   int err = errno;
+  ustring failed = temporary;
   bool ok = fd >= 0;
   if (ok) {
-    ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && SyncToDisk(fd) == 0;
+    ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && FSSyncDescriptor(fd) == 0;
     err = errno;
     if (close(fd) != 0 && ok) {
       ok = false;
@@ -353,19 +481,28 @@ int WriteUpgradeRecord(const ustring& app, const UpgradeRecord& record) {
     FSBeforeChange();
     ok = rename(temporary.c_str(), path.c_str()) == 0;
     err = errno;
+    failed = path;
+  }
+  // The rename must reach the drive before the copies it describes move.
+  if (ok && SyncParent(path) != 0) {
+    ok = false;
+    err = errno;
+    failed = FSParentPath(path);
   }
   if (!ok) {
-    LOG_ERROR(kLog, "cannot write the upgrade record '%s': %s (%d)", path.c_str(), strerror(err), err);
+    LOG_ERROR(kLog, "cannot write the upgrade record '%s': %s (%d)", failed.c_str(), strerror(err), err);
     if (fd >= 0) unlink(temporary.c_str());
     return -1;
   }
-  // The rename must reach the disk before the copies it describes move.
-  const int folder = open(FSParentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    SyncToDisk(folder);
-    close(folder);
-  }
   return 0;
+}
+
+bool IsUnfinishedInstallation(const ustring& app) {
+  if (app.empty()) return false;
+  const UpgradeRecord record = ReadUpgradeRecord(app);
+  if (record.state != UpgradeRecord::kUpgrading || !Exists(app)) return false;
+  const Found found = Locate(app, record).found;
+  return found == Found::kGoodAtBackup || found == Found::kUnfinishedFirst;
 }
 
 ustring GetAppBackupDir(const ustring& path, int n) {
@@ -426,6 +563,64 @@ int Service::ExtractPackage() {
   return extractor.Extract();
 }
 
+void Service::RecoverInstallation(const std::function<bool(const UpgradeRecord&)>& may_finish) {
+  const ustring& app = app_path;
+  if (app.empty()) return;
+  ClearRecordLeftovers(app);
+  bool unusable = false;
+  const UpgradeRecord record = ReadUpgradeRecord(app, &unusable);
+  const ustring path = UpgradeRecordPath(app);
+  if (unusable) RemoveRecord(app);  // warned: the start decides as with no record
+  switch (record.state) {
+    case UpgradeRecord::kNone:
+      return;
+    case UpgradeRecord::kCleaning:
+    case UpgradeRecord::kKept:
+      // Both say the live copy is the good one: without it the record describes another home.
+      if (!Exists(app)) {
+        LOG_WARNING(kLog, "ignoring the upgrade record '%s': no installation is live", path.c_str());
+        RemoveRecord(app);
+      } else if (record.state == UpgradeRecord::kCleaning) {
+        CleanUpBackups(app);  // a name that could not be set aside last time, or a run ended early
+      } else if (!AnyBackupName(app)) {
+        RemoveRecord(app);
+      }
+      return;
+    case UpgradeRecord::kUpgrading:
+      break;
+  }
+  const Located at = Locate(app, record);
+  switch (at.found) {
+    case Found::kStale:
+      LOG_WARNING(kLog, "ignoring the upgrade record '%s': %s", path.c_str(), at.why);
+      RemoveRecord(app);
+      return;
+    case Found::kGoodLive:
+      Settle(app, record);  // nothing had moved yet
+      return;
+    case Found::kNothingYet:
+    case Found::kUnfinishedFirst:
+      return;  // nothing to put back: the upgrade is finished, and nothing unfinished is started
+    case Found::kGoodAtBackup:
+      break;
+  }
+  if (may_finish(record)) return;
+  // The good copy goes back before anything is decided, and the unfinished one aside.
+  const ustring backup = GetAppBackupDir(app, at.backup);
+  LOG_WARNING(kLog, "putting the installed copy '%s' back", backup.c_str());
+  if (Exists(app)) {
+    StopService();  // an earlier launcher may have started the unfinished copy
+    if (!SetAside(app, app)) return;
+  }
+  if (FSRename(backup, app, false) != 0) {
+    const int err = errno;
+    LOG_ERROR(kLog, "failed to restore '%s' -> '%s': %s (%d)", backup.c_str(), app.c_str(), strerror(err), err);
+    return;
+  }
+  Settle(app, record);
+  RemoveSetAside(app);
+}
+
 int Service::PrepareUserEnv() {
   const ustring app = app_path;
   if (app.empty()) {
@@ -433,28 +628,62 @@ int Service::PrepareUserEnv() {
     LOG_ERROR(kLog, "no per-user application path, nothing to prepare");
     return -1;
   }
+  ClearRecordLeftovers(app);
   UpgradeRecord record = ReadUpgradeRecord(app);
-  if (record.state == UpgradeRecord::kUpgrading) {
+  Located at;
+  if (record.state == UpgradeRecord::kUpgrading) at = Locate(app, record);
+  int good = -1;  // the backup name of the copy to come back to
+  if (record.state == UpgradeRecord::kUpgrading && at.found != Found::kStale && at.found != Found::kGoodLive) {
     LOG_WARNING(kLog, "finishing the upgrade an earlier run began (%s)",
                 record.good_exists ? "its installation kept under a backup name" : "a first installation");
-  } else {
-    record = BeginUpgrade(app, source_version.build_version);
+    // What is live now was made by that upgrade: it goes aside, the good copy stays where it is.
+    good = at.backup;
+    if (Exists(app)) {
+      LOG_WARNING(kLog, "'%s' is an unfinished installation, setting it aside", app.c_str());
+      if (!SetAside(app, app)) {
+        LOG_ERROR(kLog, "cannot take the unfinished installation '%s' out of the way", app.c_str());
+        return -1;
+      }
+    }
+  } else if (Exists(app)) {
+    // The copy live now is the one to come back to: recorded under the backup name it goes to first.
+    good = FreeBackupSlot(app);
+    if (good < 0) return -1;
+    record = BeginUpgrade(app, source_version.build_version, good, record.state == UpgradeRecord::kKept);
     if (WriteUpgradeRecord(app, record) != 0) return -1;
+    const ustring backup = GetAppBackupDir(app, good);
+    if (FSRename(app, backup, false) != 0) {
+      LOG_ERROR(kLog, "failed to backup app from '%s' -> '%s'", app.c_str(), backup.c_str());
+      Settle(app, record);  // nothing moved
+      return -1;
+    }
+  } else {
+    record = BeginUpgrade(app, ustring(), -1, false);
   }
-  if (ClearLiveName(app, record) != 0) {
-    if (IsGoodCopy(app, record)) Settle(app);  // nothing moved
+  // A first installation writes down the folder it fills, so that no later start takes it for whole.
+  if (!record.good_exists) {
+    if (FSMKDir(app, true) < 0) {
+      LOG_ERROR(kLog, "failed to create folder: '%s'", app.c_str());
+      return -1;
+    }
+    if (RecordNewCopy(app, target_version.build_version, &record) != 0) return -1;
+  }
+  if (ExtractPackage() != 0) {
+    RollBack(app, record, good);
     return -1;
   }
-  if (ExtractPackage() == 0) {
-    LOG_INFO(kLog, "user installation is ready, removing backup app");
-    UpgradeRecord cleaning;
-    cleaning.state = UpgradeRecord::kCleaning;
-    // Unrecorded, the new copy is not known complete: the good copy must then stay for the next run.
-    if (WriteUpgradeRecord(app, cleaning) == 0) CleanUpBackups(app);
-    return 0;
+  // Nothing may rely on the new copy before all of it is on the drive: until then the old one stays.
+  if (FSSyncTree(app) != 0) {
+    LOG_ERROR(kLog, "the new installation '%s' could not be made durable", app.c_str());
+    RollBack(app, record, good);
+    return -1;
   }
-  RollBack(app, record);
-  return -1;
+  LOG_INFO(kLog, "user installation is ready, removing backup app");
+  UpgradeRecord cleaning;
+  cleaning.state = UpgradeRecord::kCleaning;
+  // Unrecorded, the new copy is not known complete: the good copy must then stay for the next run.
+  if (WriteUpgradeRecord(app, cleaning) == 0) CleanUpBackups(app);
+  return 0;
 }
 
 namespace {
@@ -502,10 +731,8 @@ void Service::RemoveAgedFolders() {
   FSRemove(path, false);
   if (app_path.empty()) return;
   const UpgradeRecord record = ReadUpgradeRecord(app_path);
-  if (record.state == UpgradeRecord::kCleaning) {
-    CleanUpBackups(app_path);  // a name that could not be set aside last time, or a run ended early
-  } else if (record.state == UpgradeRecord::kKept && !AnyBackupName(app_path)) {
-    Settle(app_path);
+  if (record.state == UpgradeRecord::kCleaning && Exists(app_path)) {
+    CleanUpBackups(app_path);  // a name that could not be set aside, tried again on every start
   } else {
     // Copies an earlier upgrade set aside but could not remove: perhaps they can go now.
     RemoveSetAside(app_path);

@@ -7,31 +7,43 @@
 // per-user interface.
 //
 // Which copy is the good one. Beside the live bundle <app> lie ten backup names, <app>_tmp and
-// <app>_tmp1 ... <app>_tmp9, and the upgrade record <app>.upgrade. The launcher never judges a copy
-// by what it holds: before anything moves, an upgrade writes the record (atomically: a temporary
-// file, forced to disk, renamed over) naming the copy that was live when it began, by its device
-// and inode, which renames keep, or that there was none. Until the record says otherwise, that copy
-// is the good one and every other copy under the live name is unfinished. A copy is removed by first
-// renaming it atomically to <app>_trash.<8 random characters> in the same folder (set aside), then
-// removing it; what cannot be removed stays aside with a WARNING and RemoveAgedFolders tries again
-// on every start. The record's states:
-//   upgrading: an extraction may be under way or cut short. The next run upgrades again (unless
-//              the shipped build is older than the good copy's): the good copy, if live, goes to
-//              the first backup name that takes it; an unfinished live copy is set aside instead.
-//   cleaning:  the new copy is complete; every backup name is set aside and removed, then the
-//              record goes. A name that cannot be set aside (a locked or immutable copy) keeps the
-//              record in this state, retried on every start, and is no unfinished upgrade.
-//   kept:      a failed upgrade put the good copy back; backup names that an earlier launcher left
-//              stay as they are (they are old copies, not this run's) until a later upgrade succeeds.
+// <app>_tmp1 ... <app>_tmp9, and the upgrade record <app>.upgrade. Before anything moves, an upgrade
+// writes the record (atomically: a temporary file forced to the drive, renamed over, the folder
+// forced to the drive) naming the copy that was live when it began by what survives a copied,
+// restored or network home: the backup name it is about to take and the build its INFO holds; or,
+// for a first installation, the fresh folder it fills (its inode number, which only this home
+// keeps, and the build it installs). The record is evidence, never a licence: every start first checks it against the disk and
+// brings the disk back to one good copy (RecoverInstallation), and only then decides. A copy is
+// removed only when a complete good copy is live (after success) or when the record identifies another
+// existing copy as the good one; removal first renames it to <app>_trash.<8 random characters> in the
+// same folder (set aside), then removes it; what cannot be removed stays aside with a WARNING and
+// RemoveAgedFolders tries again on every start. The record's states:
+//   upgrading: an extraction may be under way or cut short. When the good copy lies under its backup
+//              name, whatever is live is unfinished: the next start finishes the upgrade when the
+//              shipped package is whole and at least as new as the good copy, and otherwise puts the
+//              good copy back first. A first installation's own folder is unfinished likewise. A
+//              record whose copy is nowhere on disk is stale: a WARNING, and it goes.
+//   cleaning:  the new copy is complete and on the drive; every backup name is set aside and removed,
+//              then the record goes. A name that cannot be set aside (a locked or immutable copy)
+//              keeps the record in this state, retried on every start, and is no unfinished upgrade.
+//   kept:      a failed upgrade put back a copy known whole; backup names that an earlier launcher
+//              left stay as they are (old copies, not this run's) until a later upgrade succeeds. A
+//              copy that lay beside such names when the upgrade began is not known whole: it is put
+//              back without a record, so the next start tries again.
 // Transitions:
-//   upgrade:   record (upgrading) -> live to a backup name -> extraction into a fresh live bundle
-//   success:   record (cleaning) -> backup names aside -> aside removed -> record removed
+//   upgrade:   record (upgrading) -> live to its backup name -> extraction into a fresh live bundle
+//              (a first installation: fresh folder -> record (upgrading) -> extraction)
+//   success:   every file on the drive -> record (cleaning) -> backup names aside -> removed -> record
+//              removed
 //   failure:   unfinished live copy aside -> the good copy renamed back -> record (kept) or removed;
 //              with no good copy (a first installation) the record stays and nothing moves.
-// A run ended between any two changes on disk leaves the good copy live or under a backup name and
-// the record saying which; the next run finishes the upgrade or puts that copy back. No record with
-// a backup name left is a run of an earlier launcher cut short: upgraded once more, this run's
-// live copy being the good one.
+// A run ended between any two changes on disk leaves the good copy live or under its backup name and
+// the record saying which. Nothing known unfinished is ever started. No record with a backup name
+// left is a run of an earlier launcher cut short: upgraded once more.
+//
+// Persistence: a kill at any point loses nothing (every step is a rename, and the record says which
+// copy to keep); a power cut loses nothing either, since the record is on the drive before the
+// copies move, and the new copy is on the drive before the record says "cleaning".
 //
 // The path registry must be filled before a service is made. One service per worker; every operation
 // runs on that one thread. Operations call one another through the virtual table, so a subclass that
@@ -40,6 +52,7 @@
 #define CORVANE_UI_CLIENT_LAUNCHER_CLOUD_SERVICE_H_
 
 #include <QString>
+#include <functional>
 
 #include "ustring.h"
 
@@ -51,6 +64,8 @@ struct VersionInfo {
   ustring build_version;
   ustring icon_overlay_version;
 };
+
+struct UpgradeRecord;
 
 class Service {
  public:
@@ -74,13 +89,22 @@ class Service {
   // Only fields whose key is present change.
   virtual void LoadSourceVersion();
   virtual void LoadTargetVersion();
-  // Records the upgrade, renames the private bundle to the first backup name that takes it,
-  // extracts afresh and then sets every backup name aside and removes it; when the extraction fails,
-  // puts back the copy the record names, as described above. 0, or -1: the good copy is live again
+  // Records the upgrade, renames the private bundle to the first free backup name (a taken one is
+  // logged as a failed backup), extracts afresh, puts the new copy on the drive and then sets every
+  // backup name aside and removes it; when the extraction or that sync fails, puts back the copy the
+  // record names, as described above. An upgrade an earlier run cut short is finished instead: its
+  // unfinished copy goes aside and its good copy stays under its backup name for a rollback.
+  // 0, or -1: the good copy is live again
   // (or, when a rename of the rollback failed, still under its backup name for the next run), or
   // there was none: what the extraction left stays, and the record makes the next run upgrade again.
   // Also -1, with nothing moved, when the record cannot be written.
   virtual int PrepareUserEnv();
+  // Brings the disk back to one good copy before the upgrade is decided, as described above: removes a
+  // stale or unusable record, finishes the clean-up of a successful upgrade, and when an upgrade was
+  // cut short with its good copy under a backup name, puts that copy back unless `may_finish` (asked
+  // with the record) says the shipped package can finish it. Stops the interface before it moves a
+  // live copy.
+  void RecoverInstallation(const std::function<bool(const UpgradeRecord&)>& may_finish);
   // Moves the predecessor's data (~/.Skyhold/data) to ~/.Corvane/data and removes ~/.Skyhold. When
   // the data cannot be moved, ~/.Skyhold is kept whole: nothing of the user's data is removed.
   virtual void MigrateService();
@@ -109,25 +133,43 @@ ustring GetAppBackupDir(const ustring& path, int n);
 // How many backup names a bundle can have (numbers 0 to 9).
 constexpr int kAppBackupSlots = 10;
 
+// The format of the upgrade record this launcher writes ("version=2"). Keys it does not know are
+// skipped when read.
+constexpr int kUpgradeRecordVersion = 2;
+
 // What the launcher remembers of an upgrade of the bundle `app` between runs (see the top of this
 // file), kept in UpgradeRecordPath(app).
 struct UpgradeRecord {
   enum State { kNone, kUpgrading, kCleaning, kKept };
   State state = kNone;
-  // kUpgrading: whether a copy was live when the upgrade began, which one (lstat's device and
-  // inode: a folder, or a link the user made), and its build number (0 when unknown).
+  // kUpgrading: whether a copy was live when the upgrade began, the backup name number it goes to
+  // (-1 in a record of the earlier format, which named it by good_dev and good_ino), the build its
+  // INFO holds (0 when none), and whether it was known whole (no earlier launcher's backup beside it).
   bool good_exists = false;
-  unsigned long long good_dev = 0, good_ino = 0;
+  int good_backup = -1;
   int good_build = 0;
+  bool good_whole = true;
+  unsigned long long good_dev = 0, good_ino = 0;
+  // A first installation: the fresh folder it fills (lstat's device and inode; only the inode is
+  // compared) and the build it installs.
+  bool new_known = false;
+  unsigned long long new_dev = 0, new_ino = 0;
+  int new_build = 0;
 };
 
 // <app>.upgrade.
 ustring UpgradeRecordPath(const ustring& app);
-// Reads the record of `app`. No record, or one that is not a regular file or cannot be parsed
-// (logged at WARNING), reads as kNone. Never blocks: a pipe at its name is refused.
-UpgradeRecord ReadUpgradeRecord(const ustring& app);
-// Replaces the record of `app` atomically: a temporary file beside it, forced to disk, renamed
-// over it, the folder forced to disk. 0, or -1 (logged) with the old record still in place.
+// Reads the record of `app`. No record reads as kNone. One that is not a regular file, is larger than
+// a record can be or cannot be parsed reads as kNone too, logged at WARNING, and sets `*unusable`.
+// Never blocks: a pipe at its name is refused; a link is not followed.
+UpgradeRecord ReadUpgradeRecord(const ustring& app, bool* unusable = nullptr);
+// Replaces the record of `app` atomically: a temporary file beside it, forced to the drive, renamed
+// over it, the folder forced to the drive. Whatever is not a regular file at either name is set
+// aside first. 0, or -1 (logged with the name that failed): the old record is still in place, or,
+// when only the last sync failed, the new one, not known durable.
 int WriteUpgradeRecord(const ustring& app, const UpgradeRecord& record);
+// Whether the live copy of `app` is known unfinished: an upgrade was cut short and its record
+// identifies the live copy as the one it was filling. Such a copy is never started.
+bool IsUnfinishedInstallation(const ustring& app);
 
 #endif  // CORVANE_UI_CLIENT_LAUNCHER_CLOUD_SERVICE_H_

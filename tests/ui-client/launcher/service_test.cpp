@@ -410,10 +410,13 @@ TEST_F(ServiceTest, UpgradeDecision) {
     bool upgrade;
     // A backup name left by an unfinished upgrade: upgrade again, but never to an older build.
     bool leftover = false;
-    // The upgrade record: an unfinished upgrade is redone whatever the live INFO says, unless the
-    // copy kept is newer; after a success, a leftover name is no unfinished upgrade.
+    // The upgrade record: an upgrade cut short with its copy of `kept_build` under backup name 0 is
+    // redone whatever the live INFO says, unless that copy is newer: then it is live again first. A
+    // record whose copy is not there is ignored. After a success, a leftover name is no unfinished
+    // upgrade.
     UpgradeRecord::State record = UpgradeRecord::kNone;
     int kept_build = 0;
+    bool kept_on_disk = true;
   } const cases[] = {
       {"120", "119", true, true},
       {"120", "120", true, false},
@@ -429,6 +432,8 @@ TEST_F(ServiceTest, UpgradeDecision) {
       {"119", "120", false, true, true},
       {"120", "120", true, true, false, UpgradeRecord::kUpgrading, 119},
       {"120", "120", true, false, false, UpgradeRecord::kUpgrading, 121},
+      {"120", "120", true, false, false, UpgradeRecord::kUpgrading, 119, false},
+      {"120", nullptr, false, true, false, UpgradeRecord::kUpgrading, INT_MAX, false},
       {"120", "120", true, false, true, UpgradeRecord::kCleaning},
       {"120", "120", true, false, true, UpgradeRecord::kKept},
   };
@@ -447,12 +452,24 @@ TEST_F(ServiceTest, UpgradeDecision) {
       UpgradeRecord record;
       record.state = c.record;
       record.good_exists = c.kept_build != 0;
+      record.good_backup = 0;
       record.good_build = c.kept_build;
+      ASSERT_TRUE(QDir().mkpath(QString::fromStdString(corvane())));
+      if (c.kept_build != 0 && c.kept_on_disk) {
+        MakeCopy(backup(0), 1);
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(backup(0) + "/Contents/Resources")));
+        WriteInfo(backup(0) + "/Contents/Resources/INFO", std::to_string(c.kept_build));
+      }
       ASSERT_EQ(0, WriteUpgradeRecord(app(), record));
     }
     MacService service;
     service.PreUpgrade();
     EXPECT_EQ(c.upgrade, service.IsNeedUpgrade());
+    // What the decision saw is what is live.
+    if (c.kept_on_disk && c.kept_build > atoi(c.target)) {
+      EXPECT_EQ(std::to_string(c.kept_build), service.source_version.build_version.c_str());
+    }
+    testsupport::RemoveTree(backup(0));
     testsupport::RemoveTree(backup(4));
   }
   EXPECT_TRUE(Logged("source version = 119, target version = 120"));
@@ -584,11 +601,12 @@ TEST_F(ServiceTest, FailedExtractionPutsBackTheCopyThatWasLive) {
     after.erase("/Corvane.app.upgrade");
     EXPECT_EQ("", testsupport::Difference(backups_before, after));
     EXPECT_EQ(0, SetAsideCount());
-    // Those backups are no unfinished upgrade: the next start with the same builds extracts nothing.
+    // Beside an earlier launcher's backups the copy may be one it cut short: put back, it is not
+    // pinned, and the next start tries again; without them the next start extracts nothing.
     ShipBuild("119");
     MacService next;
     next.PreUpgrade();
-    EXPECT_FALSE(next.IsNeedUpgrade());
+    EXPECT_EQ(!c.backups.empty(), next.IsNeedUpgrade());
     ShipBuild("120");
   }
 }

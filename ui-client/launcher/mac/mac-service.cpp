@@ -147,15 +147,6 @@ bool HasPrefixFolder(const std::string& path, const std::string& folder) {
   return prefix == "/" || path[prefix.size()] == '/';
 }
 
-// False, logged, when the shipped package is not the one the bundle was made with (package-digest.h):
-// then nothing may be stopped, moved or replaced.
-bool ShippedPackageIsWhole() {
-  const ustring package = Utf8(RegistryPath("root_resource_path") + "/package/skyhold.hpk");
-  if (CheckPackage(package) != PackageCheck::kDamaged) return true;
-  LOG_ERROR(kLog, "not upgrading from a damaged package, the installed copy stays as it is");
-  return false;
-}
-
 }  // namespace
 
 bool IsInterfaceProcess(const PidFileProcess& p) {
@@ -176,8 +167,29 @@ MacService::MacService() {
 
 MacService::~MacService() = default;
 
+// False, logged, when the shipped package is not the one the bundle was made with (package-digest.h):
+// then nothing may be stopped, moved or replaced.
+bool MacService::ShippedPackageIsWhole() {
+  if (package_whole_ < 0) {
+    const ustring package = Utf8(RegistryPath("root_resource_path") + "/package/skyhold.hpk");
+    package_whole_ = CheckPackage(package) != PackageCheck::kDamaged;
+    if (package_whole_ == 0)
+      LOG_ERROR(kLog, "not upgrading from a damaged package, the installed copy stays as it is");
+  }
+  return package_whole_ != 0;
+}
+
 void MacService::PreUpgrade() {
   Service::LoadTargetVersion();
+  RecoverInstallation([this](const UpgradeRecord& record) {
+    const int target = BuildNumber(target_version.build_version);
+    if (record.good_exists && target < record.good_build) {
+      LOG_WARNING(kLog, "an upgrade of '%s' did not finish, but build %d is older than the installed %d",
+                  app_path.c_str(), target, record.good_build);
+      return false;
+    }
+    return ShippedPackageIsWhole();
+  });
   Service::LoadSourceVersion();
   LOG_DEBUG(kLog, "Source version: ('%s', '%s')", source_version.build_version.c_str(),
             source_version.icon_overlay_version.c_str());
@@ -192,14 +204,7 @@ bool MacService::IsNeedUpgrade() {
   const UpgradeRecord record = app_path.empty() ? UpgradeRecord() : ReadUpgradeRecord(app_path);
   if (record.state == UpgradeRecord::kUpgrading) {
     // The live copy may be half-extracted even though its INFO and its interface executable are
-    // already new: extract afresh. Never with a package older than the copy kept, though.
-    if (record.good_exists && target < record.good_build) {
-      LOG_WARNING(
-          kLog,
-          "an upgrade of '%s' did not finish, but build %d is older than the installed %d: not upgrading",
-          app_path.c_str(), target, record.good_build);
-      return false;
-    }
+    // already new: extract afresh.
     LOG_WARNING(kLog, "an upgrade of '%s' did not finish, upgrading again", app_path.c_str());
     return true;
   }
@@ -240,6 +245,11 @@ int MacService::HandlePackageUpgrade() {
 }
 
 void MacService::PostUpgrade() {
+  if (IsUnfinishedInstallation(app_path)) {
+    LOG_ERROR(kLog, "not starting '%s': its installation did not finish, the next start repairs it",
+              app_path.c_str());
+    return;
+  }
   if (LaunchPerUserBin() < 0) LOG_ERROR(kLog, "Failed to launch Skyhold UI");
 }
 

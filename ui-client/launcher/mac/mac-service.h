@@ -24,16 +24,20 @@ class MacService : public Service {
   // per-user interface executable is missing and ~/.Skyhold exists, stops the predecessor and
   // migrates its data; then PrepareUserEnv(). 0 on success.
   int HandlePackageUpgrade() override;
-  // LaunchPerUserBin(), logging a failure.
+  // LaunchPerUserBin(), logging a failure; a copy known unfinished (IsUnfinishedInstallation) is not
+  // started, with an ERROR: the next start repairs it.
   void PostUpgrade() override;
-  // Target version, then source version.
+  // Target version; then the disk brought back to one good copy (RecoverInstallation: an upgrade cut
+  // short is finished only with a whole package at least as new as the copy it kept, otherwise that
+  // copy is put back); then the source version of what is live.
   void PreUpgrade() override;
-  // True while the upgrade record says an upgrade did not finish, whatever the live copy's INFO says,
-  // unless the shipped build is older than the copy the record keeps; otherwise when the shipped build
-  // is newer than the private one or the per-user interface executable is missing; and, with no
-  // record at all, when a backup name (<app>_tmp ... <app>_tmp9) shows that an earlier launcher's
-  // upgrade did not finish and the shipped build is at least the private one. With a record, backup
-  // names are old copies and never mean an upgrade. Builds that are empty or not numbers count as 0.
+  // True while the upgrade record says an upgrade did not finish, whatever the live copy's INFO says
+  // (PreUpgrade has put the good copy back where it could not be finished); otherwise when the
+  // shipped build is newer than the private one or the per-user interface executable is missing;
+  // and, with no record at all, when a backup name (<app>_tmp ... <app>_tmp9) shows that an earlier
+  // launcher's upgrade did not finish and the shipped build is at least the private one. With a
+  // record, backup names are old copies and never mean an upgrade. Builds that are empty or not
+  // numbers count as 0.
   bool IsNeedUpgrade() override;
 
   // Stops the process named by `folder`/ui.pid: SIGTERM, up to 15 one-second probes, then SIGKILL.
@@ -46,6 +50,11 @@ class MacService : public Service {
   // Unregisters the private bundle from Launch Services (a failure is logged and ignored), then opens
   // a new instance of it. 0, or -1 when it could not be started.
   int LaunchPerUserBin();
+
+ private:
+  // Whether the shipped package is the one the bundle was made with, checked once per service.
+  bool ShippedPackageIsWhole();
+  int package_whole_ = -1;  // -1 not checked yet, else 0 or 1
 };
 
 // What the system tells of the process a ui.pid file names.
