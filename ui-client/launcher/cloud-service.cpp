@@ -316,11 +316,17 @@ void RollBack(const ustring& app, const UpgradeRecord& record, int good) {
 }
 
 // Sets aside whatever lies at the record's names and is not a regular file (a folder, a link, a
-// named pipe: nothing a launcher writes), so that it can neither block nor redirect a record.
-void ClearRecordLeftovers(const ustring& app) {
-  for (const ustring& path : {UpgradeRecordPath(app), UpgradeRecordPath(app) + ".new"}) {
+// named pipe: nothing a launcher writes), so that it can neither block nor redirect a record; with
+// `temporary_too`, when no write can be under way, a temporary file that a write cut short left goes.
+void ClearRecordLeftovers(const ustring& app, bool temporary_too) {
+  const ustring temporary = UpgradeRecordPath(app) + ".new";
+  for (const ustring& path : {UpgradeRecordPath(app), temporary}) {
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISREG(st.st_mode)) {
+      if (temporary_too && path == temporary) FSRemove(path, false);
+      continue;
+    }
     LOG_WARNING(kLog, "'%s' is not an upgrade record, setting it aside", path.c_str());
     SetAside(app, path);
   }
@@ -455,7 +461,7 @@ UpgradeRecord ReadUpgradeRecord(const ustring& app, bool* unusable) {
 int WriteUpgradeRecord(const ustring& app, const UpgradeRecord& record) {
   const ustring path = UpgradeRecordPath(app);
   const ustring temporary = path + ".new";  // RemoveRecord knows this name
-  ClearRecordLeftovers(app);
+  ClearRecordLeftovers(app, false);
   const std::string text = FormatRecord(record);
   // A file of an earlier write cut short goes; whatever else appears there is never written through.
   if (FSRemove(temporary, false) != 0 && Exists(temporary)) {
@@ -566,7 +572,7 @@ int Service::ExtractPackage() {
 void Service::RecoverInstallation(const std::function<bool(const UpgradeRecord&)>& may_finish) {
   const ustring& app = app_path;
   if (app.empty()) return;
-  ClearRecordLeftovers(app);
+  ClearRecordLeftovers(app, true);
   bool unusable = false;
   const UpgradeRecord record = ReadUpgradeRecord(app, &unusable);
   const ustring path = UpgradeRecordPath(app);
@@ -628,7 +634,7 @@ int Service::PrepareUserEnv() {
     LOG_ERROR(kLog, "no per-user application path, nothing to prepare");
     return -1;
   }
-  ClearRecordLeftovers(app);
+  ClearRecordLeftovers(app, true);
   UpgradeRecord record = ReadUpgradeRecord(app);
   Located at;
   if (record.state == UpgradeRecord::kUpgrading) at = Locate(app, record);

@@ -632,6 +632,9 @@ TEST_F(ServiceTest, FailedFirstInstallationsAreNeverTakenAsInstalled) {
     EXPECT_EQ(-1, service.HandlePackageUpgrade());
     service.RemoveAgedFolders();
     ASSERT_TRUE(Exists(ui())) << "the cut package no longer leaves a copy that looks installed";
+    service.PostUpgrade();  // the half-made interface is never started
+    EXPECT_TRUE(requests_.empty());
+    EXPECT_TRUE(Logged("not starting '" + app() + "': its installation did not finish"));
   }
   MakePackage("120");
   MacService service;
@@ -730,6 +733,71 @@ TEST_F(ServiceTest, ABackupThatCannotBeRenamedMeansNoUnfinishedUpgrade) {
 #else
   GTEST_SKIP() << "the immutable flag is set through Linux's ioctl here";
 #endif
+}
+
+// What a power cut keeps: the new copy is on the drive before the record says "cleaning" (and the
+// backup goes), each record is on the drive before its rename, and the rename before the next change.
+// Seen through the file layer's sync seam, with both ways of syncing a tree: the volume at once
+// (Linux) and file by file with one full sync (macOS).
+TEST_F(ServiceTest, NothingIsReliedOnBeforeItIsOnTheDrive) {
+  const FSTreeSyncCall platform = FSSetTreeSync(nullptr);
+  FSSetTreeSync(platform);
+  for (const FSTreeSyncCall tree : {platform, FSSyncTreeFileByFile}) {
+    SCOPED_TRACE(tree == platform ? "this platform's tree sync" : "file by file");
+    testsupport::RemoveTree(corvane());
+    ShipBuild("120");
+    Install("119");
+    MakePackage("120");
+    // "c" a change; "v" a volume synced; "e<inode>" a file or folder synced; "r<state>" a record synced.
+    std::vector<std::string> events;
+    FSSetChangeHook([&] { events.push_back("c"); });
+    FSSetSyncHook([&](int fd, FSSyncScope scope) {
+      struct stat st;
+      ASSERT_EQ(0, fstat(fd, &st));
+      events.push_back(scope == FSSyncScope::kVolume ? "v" : "e" + std::to_string(st.st_ino));
+      struct stat temporary;
+      if (lstat((record() + ".new").c_str(), &temporary) == 0 && temporary.st_ino == st.st_ino) {
+        const std::string text = ReadFile(record() + ".new");
+        const size_t state = text.find("state=") + 6;
+        events.push_back("r" + text.substr(state, text.find('\n', state) - state));
+      }
+    });
+    FSSetTreeSync(tree);
+    MacService service;
+    service.PreUpgrade();
+    const int result = service.HandlePackageUpgrade();
+    FSSetTreeSync(platform);
+    FSSetSyncHook(nullptr);
+    FSSetChangeHook(nullptr);
+    ASSERT_EQ(0, result);
+    struct stat folder;
+    ASSERT_EQ(0, stat(corvane().c_str(), &folder));
+    const std::string folder_synced = "e" + std::to_string(folder.st_ino);
+    const auto at = [&](const std::string& what) {
+      return std::find(events.begin(), events.end(), what) - events.begin();
+    };
+    // Each record: its file synced, then renamed (one change), then its folder synced, before anything else changes.
+    for (const char* state : {"rupgrading", "rcleaning"}) {
+      const size_t r = at(state);
+      ASSERT_LT(r + 2, events.size()) << state << " never synced before its rename";
+      EXPECT_EQ("c", events[r + 1]) << state;
+      EXPECT_EQ(folder_synced, events[r + 2]) << state << ": its folder is not synced after the rename";
+    }
+    // The new copy: synced after the last entry was written (the change before the record's own file).
+    size_t last_entry = at("rcleaning"), changes = 0;
+    while (last_entry > 0 && changes < 2) changes += events[--last_entry] == "c";
+    const std::vector<std::string> after(events.begin() + last_entry, events.begin() + at("rcleaning"));
+    const auto synced = [&](const std::string& e) { return std::find(after.begin(), after.end(), e) != after.end(); };
+    if (tree == platform && synced("v")) continue;  // the volume at once
+    {
+      for (const auto& [path, what] : testsupport::Snapshot(app(), false)) {
+        struct stat st;
+        if (lstat((app() + path).c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+          EXPECT_TRUE(synced("e" + std::to_string(st.st_ino))) << path << " is not synced before \"cleaning\"";
+        }
+      }
+    }
+  }
 }
 
 TEST_F(ServiceTest, TenFailedBackupsLeaveTheBundleUntouched) {
@@ -1242,12 +1310,15 @@ TEST_F(ServiceTest, CopyPath) {
 // change; no timing is involved.
 class StepTest : public ServiceTest {
  protected:
-  enum class Package { kWhole, kFailing };
+  // kOlder: a whole package of build 118 in a bundle of 118; kDamaged: the whole package, but not
+  // the one whose digest the bundle recorded.
+  enum class Package { kWhole, kFailing, kOlder, kDamaged };
   struct Scenario {
     bool installed;    // build 119 installed (else a first installation)
     bool old_backups;  // an earlier launcher's backups of builds 100, 105, 110 in _tmp ... _tmp2
     bool predecessor;  // ~/.Skyhold with data to migrate (first installations only)
     Package first, second, last;
+    std::function<void()> between = nullptr;  // after the first start, as a copied home or a user would
   };
 
   // Child exit status for "ended at the chosen change".
@@ -1273,10 +1344,21 @@ class StepTest : public ServiceTest {
     std::vector<testpackage::Entry> failing = entries;
     failing.insert(failing.begin() + 5, File("Contents/../../escaped", "x"));  // refused mid-way
     ASSERT_EQ("", testpackage::WriteArchive(at("failing.hpk"), failing));
+    std::vector<testpackage::Entry> older = entries;
+    older[4] = File("Contents/Resources/INFO", Info("118"));
+    ASSERT_EQ("", testpackage::WriteArchive(at("older.hpk"), older));
   }
 
   void Use(Package p) {
-    WriteFile(package(), ReadFile(at(p == Package::kWhole ? "whole.hpk" : "failing.hpk")));
+    WriteFile(package(), ReadFile(at(p == Package::kFailing ? "failing.hpk"
+                                     : p == Package::kOlder ? "older.hpk"
+                                                            : "whole.hpk")));
+    ShipBuild(p == Package::kOlder ? "118" : "120");
+    if (p == Package::kDamaged) {
+      WriteFile(package() + ".sha256", std::string(64, '0') + "  skyhold.hpk\n");
+    } else {
+      unlink((package() + ".sha256").c_str());
+    }
   }
 
   // A fresh home in the scenario's starting state.
@@ -1384,6 +1466,7 @@ class StepTest : public ServiceTest {
         Prepare(s);
         prepared_ = testsupport::Snapshot(corvane(), true);
         ASSERT_TRUE(StartInChild(s.first, n1)) << where;
+        if (s.between) s.between();
         const bool ended = StartInChild(s.second, pairs ? n2 : 0);
         Start(s.last);
         check(where + (ended ? "" : " (it finished first)"));
@@ -1477,6 +1560,88 @@ TEST_F(StepTest, BackupsOfAnEarlierLauncherNeverReplaceTheLiveCopy) {
   RunEveryStep(
       {true, true, false, Package::kFailing, Package::kWhole, Package::kWhole},
       [&](const std::string& where) { ExpectNewCopy(where, reference); }, false);
+}
+
+// A cut-short upgrade met by an older bundle, a damaged package, or a record that a later launcher or
+// a stray file changed: the old copy comes back exactly, or the new one stays once the first start had
+// committed it. A cut-short first installation in a home whose device number changed (a network home,
+// another mount) is still finished.
+TEST_F(StepTest, CutShortUpgradesMeetOlderBundlesDamagedPackagesAndAlteredRecords) {
+  const auto reference = NewCopy();
+  const std::string rec = record();
+  struct Row {
+    const char* what;
+    Package next;
+    std::function<void()> between;
+  } const rows[] = {
+      {"an older bundle", Package::kOlder, nullptr},
+      {"a damaged package", Package::kDamaged, nullptr},
+      {"keys of a later launcher, a named pipe at the record's temporary name", Package::kFailing,
+       [&] {
+         if (Exists(rec)) WriteFile(rec, ReadFile(rec) + "later_key=1\n");
+         unlink((rec + ".new").c_str());
+         ASSERT_EQ(0, mkfifo((rec + ".new").c_str(), 0600));
+       }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    RunEveryStep(
+        {true, false, false, Package::kWhole, r.next, r.next, r.between},
+        [&](const std::string& where) {
+          if (!AsPrepared()) ExpectNewCopy(where, reference);
+          EXPECT_TRUE(Extras().empty()) << where << ": left " << *Extras().begin();
+        },
+        false);
+  }
+  const auto other_device = [&] {
+    if (!Exists(rec)) return;
+    const std::string text = ReadFile(rec);
+    const size_t at = text.find("new=");
+    if (at != std::string::npos) WriteFile(rec, text.substr(0, at + 4) + "1" + text.substr(at + 4));
+  };
+  RunEveryStep({false, false, false, Package::kWhole, Package::kFailing, Package::kWhole, other_device},
+               [&](const std::string& where) { ExpectNewCopy(where, reference); }, false);
+}
+
+// Records that name no copy on disk (good=none beside a live copy, a copy that is gone, a kept build
+// past every other, a folder that reuses the inode number of the kept copy or of a first
+// installation's folder) and leftovers of the wrong type at the record's names: one start with a
+// failing package leaves the live 119 exactly and startable, and a whole package then installs.
+TEST_F(StepTest, StaleRecordsAndLeftoversNeverCostTheLiveCopy) {
+  const auto reference = NewCopy();
+  const std::string rec = record();
+  const auto inode = [](const std::string& path) {
+    struct stat st = {};
+    lstat(path.c_str(), &st);
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  };
+  const std::function<void()> rows[] = {
+      [&] { WriteFile(rec, "state=upgrading\ngood=none\n"); },
+      [&] { WriteFile(rec, "version=2\nstate=upgrading\ngood=3\ngood_build=119\n"); },
+      [&] { WriteFile(rec, "version=2\nstate=upgrading\ngood=0\ngood_build=2147483647\n"); },
+      [&] { WriteFile(rec, "version=2\nstate=upgrading\ngood=none\nnew=" + inode(app()) + "\nnew_build=120\n"); },
+      [&] {
+        MakeCopy(backup(4), 1);
+        WriteFile(rec, "state=upgrading\ngood=" + inode(backup(4)) + "\ngood_build=119\n");
+      },
+      [&] { WriteFile(rec, "version=3\nstate=kept\nlater_key=1\n"); },
+      [&] { ASSERT_EQ(0, mkdir(rec.c_str(), 0700)); },
+      [&] { ASSERT_EQ(0, symlink(at("elsewhere").c_str(), (rec + ".new").c_str())); },
+  };
+  for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); ++row) {
+    SCOPED_TRACE("row " + std::to_string(row));
+    Prepare({true, false, false, Package::kFailing, Package::kFailing, Package::kFailing});
+    prepared_ = testsupport::Snapshot(corvane(), true);
+    rows[row]();
+    EXPECT_FALSE(StartInChild(Package::kFailing, 0));
+    testsupport::RemoveTree(backup(4));
+    ExpectAsPrepared("after a failing start", false);
+    EXPECT_TRUE(Extras().empty()) << "left " << *Extras().begin();
+    EXPECT_FALSE(IsUnfinishedInstallation(app()));
+    EXPECT_FALSE(Exists(at("elsewhere")));
+    Start(Package::kWhole);
+    ExpectNewCopy("after a whole package", reference);
+  }
 }
 
 // A first installation that fails: nothing is taken as installed, whatever was cut short, and the
