@@ -1101,6 +1101,7 @@ int FSChown(const ustring& path, unsigned int uid, unsigned int gid) {
 }
 
 int FSCreateSymbolicLink(const ustring& target, const ustring& link) {
+  FSBeforeChange();
   if (symlink(target.c_str(), link.c_str()) != 0) {
     int err = errno;
     LOG_ERROR(kLog, "FSCreateSymbolicLink: Failed to create symbolic link '%s' -> '%s' (code: %d, msg: %s)",

@@ -1137,4 +1137,35 @@ TEST_F(FileOpTest, VolumeKindQueries) {
   EXPECT_FALSE(IsMSDOS(at("vol")));
 }
 
+// Each change an operation makes on disk is announced once to the change hook: the every-step test
+// cuts a run at each announced change, so a wrapper that stops announcing silently loses cut points.
+TEST_F(FileOpTest, EachChangeOnDiskIsAnnouncedOnce) {
+  const std::string t = real("");
+  struct Row {
+    const char* what;
+    std::function<int()> run;
+    int changes;
+  } const rows[] = {
+      {"two new folders", [&] { return FSMKDir(t + "a/b", true); }, 2},
+      {"a copy", [&] { return FSCopy(t + "a/f", t + "a/g", false, true); }, 1},
+      {"a rename", [&] { return FSRename(t + "a/g", t + "a/h", false); }, 1},
+      {"times", [&] { return FSUTime(t + "a/h", 1000, 1000); }, 1},
+      {"owner", [&] { return FSChown(t + "a/h", getuid(), getgid()); }, 1},
+      {"a link", [&] { return FSCreateSymbolicLink("h", t + "a/l"); }, 1},
+      {"a tree of two folders, two files and a link", [&] { return FSRemove(t + "a", false); }, 5},
+  };
+  WriteFile(at("a-file"), "x");
+  int changes = 0;
+  FSSetChangeHook([&] { ++changes; });
+  for (const Row& row : rows) {
+    if (std::string(row.what) == "a copy") {
+      ASSERT_EQ(0, rename(at("a-file").c_str(), at("a/f").c_str()));
+    }
+    changes = 0;
+    EXPECT_EQ(0, row.run()) << row.what;
+    EXPECT_EQ(row.changes, changes) << row.what;
+  }
+  FSSetChangeHook(nullptr);
+}
+
 }  // namespace
