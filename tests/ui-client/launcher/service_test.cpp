@@ -696,7 +696,8 @@ TEST_F(ServiceTest, ABackupThatCannotBeRemovedStaysAsideWithoutLockingTheUserIn)
 // A backup name that cannot even be renamed after a successful upgrade (an immutable or locked copy:
 // EPERM; a folder the user may not change: EACCES): no unfinished upgrade, so four starts extract
 // once, and the name goes as soon as it can. Root makes the copy immutable; an ordinary account finds
-// ~/.Corvane read-only from the moment the record says "cleaning" (root would ignore that).
+// ~/.Corvane read-only for the three changes after the record says "cleaning" (the attempts to set
+// the name aside; root would ignore that).
 TEST_F(ServiceTest, ABackupThatCannotBeRenamedMeansNoUnfinishedUpgrade) {
   ShipBuild("120");
   Install("119");
@@ -725,10 +726,13 @@ TEST_F(ServiceTest, ABackupThatCannotBeRenamedMeansNoUnfinishedUpgrade) {
 #endif
   if (!blocked && testsupport::IsRoot()) GTEST_SKIP() << "root ignores a read-only folder";
   if (!blocked) {
+    int refused = -1;
     FSSetChangeHook([&] {
-      if (!blocked && Exists(record()) && ReadFile(record()).find("state=cleaning") != std::string::npos)
-        blocked = chmod(corvane().c_str(), 0555) == 0;
+      if (refused < 0 && Exists(record()) && ReadFile(record()).find("state=cleaning") != std::string::npos)
+        refused = chmod(corvane().c_str(), 0555) == 0 ? 0 : -1;
+      if (refused >= 0 && ++refused == 4) chmod(corvane().c_str(), 0755);
     });
+    blocked = true;
   }
   int extractions = 0;
   for (int start = 0; start < 4; ++start) {
@@ -740,7 +744,6 @@ TEST_F(ServiceTest, ABackupThatCannotBeRenamedMeansNoUnfinishedUpgrade) {
   FSSetChangeHook(nullptr);
   EXPECT_EQ(1, extractions);
   EXPECT_EQ(Info("120"), ReadFile(app() + "/Contents/Resources/INFO"));
-  EXPECT_EQ("0", ReadFile(backup(0) + "/stale"));
   EXPECT_TRUE(Logged("cannot set '" + backup(0) + "' aside for removal"));
   // Once it can be set aside, the next start removes it and the record.
 #ifdef __linux__
