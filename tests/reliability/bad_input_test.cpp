@@ -381,7 +381,7 @@ TEST_F(BadInputTest, HomeWhoseCorvaneFolderIsReadOnly) {
   ExpectNothingLost(true);
   const std::string said = log_ + err_;
   // Nothing moves unless the upgrade can be recorded first.
-  EXPECT_NE(said.find("cannot write the upgrade record '" + app_ + ".upgrade'"), std::string::npos) << said;
+  EXPECT_NE(said.find("cannot write the upgrade record '" + app_ + ".upgrade.new': "), std::string::npos) << said;
   EXPECT_NE(said.find("Failed to upgrade package"), std::string::npos) << said;
   if (guard.path.empty()) chmod(corvane_.c_str(), 0755);
 }

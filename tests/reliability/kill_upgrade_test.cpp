@@ -220,8 +220,10 @@ class KillUpgradeTest : public testsupport::TempDirTest {
       const std::string damaged = testsupport::ReadFile(shipped);
       WriteFile(shipped, testsupport::ReadFile(at("skyhold.hpk")));
       RecordPackageDigest(bundle_);
-      EXPECT_TRUE(WaitForInterfaceStarts(tmp(), h->app, starts + 1)) << "the interface was not started";
-      starts = InterfaceStarts(tmp(), h->app);
+      // The copy the failed run left is never started either.
+      EXPECT_EQ(starts, InterfaceStarts(tmp(), h->app)) << "a half-made interface was started";
+      EXPECT_NE(testsupport::ReadFile(h->home + "/.Corvane/log/launcher.log").find("its installation did not finish"),
+                std::string::npos);
       EXPECT_EQ(WaitLauncher(StartLauncher(bundle_, h->home, at("whole" + std::to_string(index)))), 0);
       WriteFile(shipped, damaged);
       RecordPackageDigest(bundle_);

@@ -258,14 +258,14 @@ Located Locate(const ustring& app, const UpgradeRecord& record) {
   return at;
 }
 
-// A new upgrade of the copy live now, of build `build`, to come back to from backup name `slot`.
-UpgradeRecord BeginUpgrade(const ustring& app, const ustring& build, int slot, bool kept_before) {
+// A new upgrade of the copy live now, to come back to from backup name `slot`.
+UpgradeRecord BeginUpgrade(const ustring& app, int slot, bool kept_before) {
   UpgradeRecord record;
   record.state = UpgradeRecord::kUpgrading;
   if (Exists(app)) {
     record.good_exists = true;
     record.good_backup = slot;
-    record.good_build = BuildNumberOf(build);
+    record.good_build = BuildOfCopy(app);
     // Beside backup names an earlier launcher left, the live copy may be one it cut short.
     record.good_whole = kept_before || !AnyBackupName(app);
   }
@@ -655,7 +655,7 @@ int Service::PrepareUserEnv() {
     // The copy live now is the one to come back to: recorded under the backup name it goes to first.
     good = FreeBackupSlot(app);
     if (good < 0) return -1;
-    record = BeginUpgrade(app, source_version.build_version, good, record.state == UpgradeRecord::kKept);
+    record = BeginUpgrade(app, good, record.state == UpgradeRecord::kKept);
     if (WriteUpgradeRecord(app, record) != 0) return -1;
     const ustring backup = GetAppBackupDir(app, good);
     if (FSRename(app, backup, false) != 0) {
@@ -664,7 +664,7 @@ int Service::PrepareUserEnv() {
       return -1;
     }
   } else {
-    record = BeginUpgrade(app, ustring(), -1, false);
+    record = BeginUpgrade(app, -1, false);
   }
   // A first installation writes down the folder it fills, so that no later start takes it for whole.
   if (!record.good_exists) {
