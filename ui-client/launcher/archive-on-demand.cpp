@@ -103,11 +103,6 @@ int archive_read_data_skip(archive* a) {
   return library != nullptr ? library(a) : ARCHIVE_FATAL;
 }
 
-int archive_read_extract2(archive* a, archive_entry* entry, archive* dest) {
-  static const auto library = Find(archive_read_extract2, "archive_read_extract2");
-  return library != nullptr ? library(a, entry, dest) : ARCHIVE_FATAL;
-}
-
 int archive_read_close(archive* a) {
   static const auto library = Find(archive_read_close, "archive_read_close");
   return library != nullptr ? library(a) : ARCHIVE_FATAL;
@@ -126,6 +121,11 @@ int archive_write_disk_set_options(archive* a, int flags) {
 la_ssize_t archive_write_data_block(archive* a, const void* buffer, size_t size, la_int64_t offset) {
   static const auto library = Find(archive_write_data_block, "archive_write_data_block");
   return library != nullptr ? library(a, buffer, size, offset) : ARCHIVE_FATAL;
+}
+
+int archive_write_header(archive* a, archive_entry* entry) {
+  static const auto library = Find(archive_write_header, "archive_write_header");
+  return library != nullptr ? library(a, entry) : ARCHIVE_FATAL;
 }
 
 int archive_write_finish_entry(archive* a) {
@@ -160,6 +160,16 @@ __LA_MODE_T archive_entry_filetype(archive_entry* e) {
 
 __LA_MODE_T archive_entry_perm(archive_entry* e) {
   static const auto library = Find(archive_entry_perm, "archive_entry_perm");
+  return library != nullptr ? library(e) : 0;
+}
+
+la_int64_t archive_entry_size(archive_entry* e) {
+  static const auto library = Find(archive_entry_size, "archive_entry_size");
+  return library != nullptr ? library(e) : 0;
+}
+
+int archive_entry_size_is_set(archive_entry* e) {
+  static const auto library = Find(archive_entry_size_is_set, "archive_entry_size_is_set");
   return library != nullptr ? library(e) : 0;
 }
 

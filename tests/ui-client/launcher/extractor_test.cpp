@@ -171,6 +171,35 @@ TEST_F(ExtractorTest, ReplacesWhatIsAtAnEntrysPlace) {
   ExpectOutsideUntouched();
 }
 
+// Finishing an entry warns when only its metadata could not be restored (on a Mac, copyfile's partial
+// restore, or com.apple.provenance): the entry's data decides, so a warning is logged and the
+// extraction goes on; a failure still fails.
+TEST_F(ExtractorTest, AWarningAboutMetadataAloneDoesNotFailTheEntry) {
+  const struct {
+    int finish;
+    int result;
+    const char* logged;
+  } rows[] = {{ARCHIVE_WARN, 0, "[WARNING] extractor.cpp"},
+              {ARCHIVE_FAILED, -1, "archive_read_extract2 failed: 'metadata not restored', entry 'a/'"}};
+  static int finish_result;
+  extractor_testing::SetFinishEntry([](archive* writer) {
+    archive_write_finish_entry(writer);
+    archive_set_error(writer, -1, "metadata not restored");
+    return finish_result;
+  });
+  for (const auto& row : rows) {
+    RemoveTreeInDest();
+    finish_result = row.finish;
+    MakePackage({Dir("a/"), File("a/file", "data")});
+    EXPECT_EQ(row.result, Extract());
+    EXPECT_NE(std::string::npos, Log().find(row.logged)) << Log();
+    if (row.result == 0) {
+      EXPECT_EQ("data", ReadFile(dest() + "/a/file"));
+    }
+  }
+  extractor_testing::SetFinishEntry(nullptr);
+}
+
 TEST_F(ExtractorTest, EmptyMissingAndCorruptArchivesFail) {
   QSignalSpy progress(Notify_Adapter::GetInstance(), &Notify_Adapter::sigUpdateProgress);
   MakePackage({});
