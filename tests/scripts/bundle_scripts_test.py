@@ -208,7 +208,8 @@ class MacShellTest(unittest.TestCase):
                  (r"\bstat -c\b", "GNU stat -c"),
                  (r"-printf\b", "GNU find -printf"),
                  (r"mktemp .*--suffix", "GNU mktemp --suffix"),
-                 (r"\bnproc\b", "GNU nproc (getconf _NPROCESSORS_ONLN works on both)")]
+                 (r"\bnproc\b", "GNU nproc (getconf _NPROCESSORS_ONLN works on both)"),
+                 (r"bsdtar\"? -c", "a package packed with a Mac's metadata (--no-mac-metadata)")]
 
     def test_no_gnu_only_options_or_bash4_features(self):
         import re
