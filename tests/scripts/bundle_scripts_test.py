@@ -9,6 +9,7 @@ runs kept to what macOS has (bash 3.2, BSD tools).
 import hashlib
 import os
 import plistlib
+import re
 import stat
 import subprocess
 import sys
@@ -30,7 +31,7 @@ exe=$(sed -n '/CFBundleExecutable/{n;s/.*<string>\\(.*\\)<\\/string>.*/\\1/p;}' 
 [ -x "$app/Contents/MacOS/$exe" ] || { echo "macdeployqt: no executable '$exe'" >&2; exit 1; }
 mkdir -p "$app/Contents/Frameworks/QtCore.framework/Versions/5" "$app/Contents/PlugIns/platforms" \\
          "$app/Contents/PlugIns/styles" "$app/Contents/PlugIns/imageformats"
-echo qtcore > "$app/Contents/Frameworks/QtCore.framework/Versions/5/QtCore"
+printf 'qtcore\nminos=12.3\n' > "$app/Contents/Frameworks/QtCore.framework/Versions/5/QtCore"
 for p in platforms/libqcocoa.dylib styles/libqmacstyle.dylib imageformats/libqjpeg.dylib; do
   cp "$FAKE_QT_PLUGINS/$p" "$app/Contents/PlugIns/$p"
 done
@@ -41,6 +42,15 @@ for a in "$@"; do
   esac
 done
 """
+
+# macOS's own tools as make-bundle uses them: codesign (logged), otool -l (a stand-in binary's line
+# "minos=<v>" is its LC_BUILD_VERSION), sips and iconutil (copies).
+FAKE_MAC_TOOLS = {
+    "codesign": '#!/bin/sh\necho "$*" >> "$FAKE_DEPLOY_LOG.sign"\n',
+    "otool": '#!/bin/sh\nshift\nawk \'sub(/^minos=/, "") { print "cmd LC_BUILD_VERSION"; print "minos " $0 }\' "$@"\n',
+    "sips": '#!/bin/sh\nwhile [ "$1" != --out ]; do src=$1; shift; done\ncp "$src" "$2"\n',
+    "iconutil": '#!/bin/sh\ncat "$3"/*.png > "$5"\n',
+}
 
 INFO = "[Other]\nbuild_version=1\n[Version]\r\nmajor_version=2\r\nminor_version = 3\r\nbuild_version = 120\r\n"
 
@@ -73,8 +83,10 @@ class BundleScriptsTest(unittest.TestCase):
         self.deploy_log = os.path.join(self.tmp, "macdeployqt.log")
         self.macdeployqt = os.path.join(self.tmp, "bin", "macdeployqt")
         write(self.macdeployqt, FAKE_MACDEPLOYQT, 0o755)
+        for name, script in FAKE_MAC_TOOLS.items():
+            write(os.path.join(self.tmp, "bin", name), script, 0o755)
         self.launcher = os.path.join(self.tmp, "corvane-launcher")
-        write(self.launcher, "#!/bin/sh\nexit 0\n", 0o755)
+        write(self.launcher, "#!/bin/sh\nexit 0\nminos=11.0\n", 0o755)
         self.package = os.path.join(self.tmp, "skyhold-120.hpk")
         self.run_script("make-package", "--ui", self.launcher, "--build", "120", "--out", self.package)
 
@@ -82,7 +94,8 @@ class BundleScriptsTest(unittest.TestCase):
         self._tmp.cleanup()
 
     def run_script(self, name, *args, ok=True):
-        env = dict(os.environ, FAKE_DEPLOY_LOG=self.deploy_log, FAKE_QT_PLUGINS=self.plugins)
+        env = dict(os.environ, FAKE_DEPLOY_LOG=self.deploy_log, FAKE_QT_PLUGINS=self.plugins,
+                   PATH=os.path.join(self.tmp, "bin") + os.pathsep + os.environ["PATH"])
         r = subprocess.run([os.path.join(SCRIPTS, name)] + list(args), env=env, capture_output=True, text=True)
         if ok:
             self.assertEqual(r.returncode, 0, r.stderr)
@@ -103,6 +116,7 @@ class BundleScriptsTest(unittest.TestCase):
         with open(out, "rb") as f:
             plist = plistlib.load(f)
         self.assertEqual(plist, {
+            "CFBundleAllowMixedLocalizations": True,
             "CFBundleDevelopmentRegion": "en",
             "CFBundleExecutable": "corvane-launcher",
             "CFBundleIdentifier": "com.example.corvane",
@@ -121,7 +135,9 @@ class BundleScriptsTest(unittest.TestCase):
                                   ("build that is not a number", "[Version]\nbuild_version=12a\n", []),
                                   ("no build", "[Version]\nmajor_version=1\n", []),
                                   ("identifier with markup", "[Version]\nbuild_version=1\n",
-                                   ["--identifier", "a<b"])]:
+                                   ["--identifier", "a<b"]),
+                                  ("minimum that is not a version", "[Version]\nbuild_version=1\n",
+                                   ["--min-macos", "12.<"])]:
             with self.subTest(name):
                 write(os.path.join(self.tmp, "bad"), info)
                 bad_out = os.path.join(self.tmp, "bad.plist")
@@ -138,6 +154,19 @@ class BundleScriptsTest(unittest.TestCase):
         self.assertEqual(plist["CFBundleExecutable"], "corvane-launcher")
         self.assertEqual(plist["CFBundleVersion"], "120")
         self.assertEqual(plist["CFBundleShortVersionString"], "1.0")
+        # The newest minimum of the bundle's binaries (Qt's here), and the icon made from the PNG.
+        self.assertEqual(plist["LSMinimumSystemVersion"], "12.3")
+        self.assertEqual(plist["CFBundleIconFile"], "corvane.icns")
+        self.assertTrue(os.path.getsize(os.path.join(c, "Resources", "corvane.icns")) > 0)
+        # Signed again after macdeployqt voided the signatures: inside-out, ad hoc, then verified.
+        with open(self.deploy_log + ".sign") as f:
+            signed = [re.sub(r"\S*\.partial\.\d+/", "", line).strip() for line in f]
+        plugins_signed = ["--force --sign - Corvane.app/Contents/Frameworks/plugins/" + p for p in
+                          ["imageformats/libqjpeg.dylib", "platforms/libqcocoa.dylib",
+                           "platforms/libqoffscreen.dylib", "styles/libqmacstyle.dylib"]]
+        self.assertEqual(signed, plugins_signed + ["--force --sign - Corvane.app/Contents/Frameworks/QtCore.framework",
+                                                   "--force --sign - Corvane.app",
+                                                   "--verify --strict --verbose=2 Corvane.app"])
         with open(os.path.join(c, "PkgInfo")) as f:
             self.assertEqual(f.read(), "APPL????")
         self.assertTrue(os.stat(os.path.join(c, "MacOS", "corvane-launcher")).st_mode & stat.S_IXUSR)
