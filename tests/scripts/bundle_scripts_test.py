@@ -87,6 +87,8 @@ class BundleScriptsTest(unittest.TestCase):
             write(os.path.join(self.tmp, "bin", name), script, 0o755)
         self.launcher = os.path.join(self.tmp, "corvane-launcher")
         write(self.launcher, "#!/bin/sh\nexit 0\nminos=11.0\n", 0o755)
+        self.libarchive = os.path.join(self.tmp, "lib", "libarchive.13.dylib")
+        write(self.libarchive, "minos=11.0\n")
         self.package = os.path.join(self.tmp, "skyhold-120.hpk")
         self.run_script("make-package", "--ui", self.launcher, "--build", "120", "--out", self.package)
 
@@ -106,7 +108,7 @@ class BundleScriptsTest(unittest.TestCase):
     def make_bundle(self, out, platform, ok=True, package=None):
         return self.run_script("make-bundle", "--launcher", self.launcher, "--package", package or self.package,
                                "--out", out, "--qt-plugins", self.plugins, "--platform", platform,
-                               "--macdeployqt", self.macdeployqt, ok=ok)
+                               "--macdeployqt", self.macdeployqt, "--libarchive", self.libarchive, ok=ok)
 
     def test_info_plist_from_the_shipped_info(self):
         write(os.path.join(self.tmp, "INFO"), INFO)
@@ -161,9 +163,9 @@ class BundleScriptsTest(unittest.TestCase):
         # Signed again after macdeployqt voided the signatures: inside-out, ad hoc, then verified.
         with open(self.deploy_log + ".sign") as f:
             signed = [re.sub(r"\S*\.partial\.\d+/", "", line).strip() for line in f]
-        plugins_signed = ["--force --sign - Corvane.app/Contents/Frameworks/plugins/" + p for p in
-                          ["imageformats/libqjpeg.dylib", "platforms/libqcocoa.dylib",
-                           "platforms/libqoffscreen.dylib", "styles/libqmacstyle.dylib"]]
+        plugins_signed = ["--force --sign - Corvane.app/Contents/Frameworks/" + p for p in
+                          ["libarchive.13.dylib", "plugins/imageformats/libqjpeg.dylib", "plugins/platforms/libqcocoa.dylib",
+                           "plugins/platforms/libqoffscreen.dylib", "plugins/styles/libqmacstyle.dylib"]]
         self.assertEqual(signed, plugins_signed + ["--force --sign - Corvane.app/Contents/Frameworks/QtCore.framework",
                                                    "--force --sign - Corvane.app",
                                                    "--verify --strict --verbose=2 Corvane.app"])
@@ -175,6 +177,8 @@ class BundleScriptsTest(unittest.TestCase):
             args = f.read().split()
         self.assertTrue(args[0].endswith("/Corvane.app"), args)
         self.assertIn("-executable=" + args[0] + "/Contents/PlugIns/platforms/libqoffscreen.dylib", args)
+        # libarchive, loaded only for an upgrade, which nothing the executable names brings in.
+        self.assertIn("-executable=" + args[0] + "/Contents/Frameworks/libarchive.13.dylib", args)
         # Every plug-in where the launcher looks, re-pointed at the bundle's frameworks; no PlugIns.
         plugins = os.path.join(c, "Frameworks", "plugins")
         self.assertEqual(tree(plugins), ["imageformats", "imageformats/libqjpeg.dylib", "platforms",
