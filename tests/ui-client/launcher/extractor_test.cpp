@@ -218,8 +218,8 @@ TEST_F(ExtractorTest, EmptyMissingAndCorruptArchivesFail) {
   // A name that is not UTF-8 although flagged so: why the count stopped is libarchive's own text.
   MakePackage({File("bad\xff", "x")}, Format::kZip);
   EXPECT_EQ(-1, Extract());
-  EXPECT_NE(std::string::npos, Log().find("counting stopped after 0 entries: 'Pathname cannot be converted "
-                                          "from UTF-8 to current locale.'\n"));
+  // (How it names the conversion differs between platforms.)
+  EXPECT_NE(std::string::npos, Log().find("counting stopped after 0 entries: 'Pathname cannot be converted "));
 
   // Cut a real package short: the entries before the damage are counted and written, then it fails.
   std::vector<testpackage::Entry> entries;
@@ -579,13 +579,19 @@ TEST_F(ExtractorTest, ADestinationIsNeverResolvedAgainstTheWorkingFolder) {
 // What a volume that takes names equal ignoring case and composition does when the link entry
 // `spelled` is written where an empty folder of another spelling, `twin`, stands: the folder is
 // replaced, and the link is found under either spelling. Linux keeps both names apart, so the test
-// does to the disk what such a volume would have done, as soon as the entry is written.
+// does to the disk what such a volume would have done, as soon as the entry is written; on a volume
+// that folds these names itself (a Mac's), both already name the link, and there is nothing to do.
 class FoldingVolume {
  public:
   FoldingVolume(const std::string& dest, int entry, const std::string& spelled, const std::string& twin) {
     connection_ = QObject::connect(
         Notify_Adapter::GetInstance(), &Notify_Adapter::sigUpdateProgress, [=](int, int current) {
           if (current != entry) return;
+          struct stat link_st, twin_st;
+          if (lstat((dest + "/" + spelled).c_str(), &link_st) == 0 &&
+              lstat((dest + "/" + twin).c_str(), &twin_st) == 0 && link_st.st_ino == twin_st.st_ino &&
+              link_st.st_dev == twin_st.st_dev)
+            return;
           char target[PATH_MAX];
           const ssize_t n = readlink((dest + "/" + spelled).c_str(), target, sizeof(target));
           ASSERT_GT(n, 0);
