@@ -227,6 +227,39 @@ class BundleScriptsTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "out")) and os.listdir(os.path.join(self.tmp, "out")))
 
 
+class MacWorkflowTest(unittest.TestCase):
+    """The macOS workflow cannot run here: it parses, runs on both architectures, builds, bundles, checks
+    the signature and runs CTest, in that order, and every command it runs is a script of the
+    repository or a tool a hosted Mac has."""
+
+    TOOLS = {"cmake", "ctest", "codesign", "brew"}
+
+    def test_workflow_parses_and_runs_only_what_exists(self):
+        try:
+            import yaml
+        except ImportError:
+            if sys.platform == "darwin":
+                self.skipTest("no PyYAML on this Mac")
+            raise
+        with open(os.path.join(ROOT, ".github", "workflows", "macos.yml")) as f:
+            workflow = yaml.safe_load(f)
+        (job,) = workflow["jobs"].values()
+        self.assertEqual({r["runner"] for r in job["strategy"]["matrix"]["include"]}, {"macos-15", "macos-15-intel"})
+        runs = [step["run"] for step in job["steps"] if "run" in step]
+        order = ["-DCORVANE_TESTS=ON", "cmake --build build -j", "--target bundle", "codesign --verify --strict",
+                 "ctest --test-dir build"]
+        self.assertEqual([next(i for i, r in enumerate(runs) if w in r) for w in order],
+                         sorted(next(i for i, r in enumerate(runs) if w in r) for w in order))
+        for run in runs:
+            for line in run.splitlines():
+                command = line.split()[0]
+                with self.subTest(line=line):
+                    if "/" in command:
+                        self.assertTrue(os.access(os.path.join(ROOT, command), os.X_OK), command)
+                    else:
+                        self.assertIn(command, self.TOOLS)
+
+
 class MacShellTest(unittest.TestCase):
     """The scripts a Mac user runs use what macOS has: bash 3.2 and the BSD tools."""
 
