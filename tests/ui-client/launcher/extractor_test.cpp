@@ -219,7 +219,8 @@ TEST_F(ExtractorTest, EmptyMissingAndCorruptArchivesFail) {
   MakePackage({File("bad\xff", "x")}, Format::kZip);
   EXPECT_EQ(-1, Extract());
   // (How it names the conversion differs between platforms.)
-  EXPECT_NE(std::string::npos, Log().find("counting stopped after 0 entries: 'Pathname cannot be converted "));
+  EXPECT_NE(std::string::npos,
+            Log().find("counting stopped after 0 entries: 'Pathname cannot be converted "));
 
   // Cut a real package short: the entries before the damage are counted and written, then it fails.
   std::vector<testpackage::Entry> entries;

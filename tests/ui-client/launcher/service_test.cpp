@@ -1174,7 +1174,7 @@ TEST_F(ServiceTest, TheOpenersExitStatusDecidesTheLaunch) {
     int result;
     const char* logged;
   } rows[] = {{"exit 0", 0, nullptr},
-              {"echo 'cannot be opened' >&2; exit 1", -1, "could not launch '" },
+              {"echo 'cannot be opened' >&2; exit 1", -1, "could not launch '"},
               {"echo $$ > \"$0.pid\"; exec sleep 30", 0, "still runs after 300 ms"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.script);
