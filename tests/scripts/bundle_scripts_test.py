@@ -44,10 +44,12 @@ done
 """
 
 # macOS's own tools as make-bundle uses them: codesign (logged), otool -l (a stand-in binary's line
-# "minos=<v>" is its LC_BUILD_VERSION), sips and iconutil (copies).
+# "minos=<v>" is its LC_BUILD_VERSION; it fails on other files, as on what is not a binary), sips and
+# iconutil (copies).
 FAKE_MAC_TOOLS = {
     "codesign": '#!/bin/sh\necho "$*" >> "$FAKE_DEPLOY_LOG.sign"\n',
-    "otool": '#!/bin/sh\nshift\nawk \'sub(/^minos=/, "") { print "cmd LC_BUILD_VERSION"; print "minos " $0 }\' "$@"\n',
+    "otool": '#!/bin/sh\nshift\ns=0\nfor f; do grep -q ^minos= "$f" || s=1\n'
+             'awk \'sub(/^minos=/, "") { print "cmd LC_BUILD_VERSION"; print "minos " $0 }\' "$f"; done\nexit $s\n',
     "sips": '#!/bin/sh\nwhile [ "$1" != --out ]; do src=$1; shift; done\ncp "$src" "$2"\n',
     "iconutil": '#!/bin/sh\ncat "$3"/*.png > "$5"\n',
 }
