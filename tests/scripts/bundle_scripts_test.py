@@ -9,6 +9,7 @@ runs kept to what macOS has (bash 3.2, BSD tools).
 import hashlib
 import os
 import plistlib
+import re
 import stat
 import subprocess
 import sys
@@ -30,7 +31,7 @@ exe=$(sed -n '/CFBundleExecutable/{n;s/.*<string>\\(.*\\)<\\/string>.*/\\1/p;}' 
 [ -x "$app/Contents/MacOS/$exe" ] || { echo "macdeployqt: no executable '$exe'" >&2; exit 1; }
 mkdir -p "$app/Contents/Frameworks/QtCore.framework/Versions/5" "$app/Contents/PlugIns/platforms" \\
          "$app/Contents/PlugIns/styles" "$app/Contents/PlugIns/imageformats"
-echo qtcore > "$app/Contents/Frameworks/QtCore.framework/Versions/5/QtCore"
+printf 'qtcore\nminos=12.3\n' > "$app/Contents/Frameworks/QtCore.framework/Versions/5/QtCore"
 for p in platforms/libqcocoa.dylib styles/libqmacstyle.dylib imageformats/libqjpeg.dylib; do
   cp "$FAKE_QT_PLUGINS/$p" "$app/Contents/PlugIns/$p"
 done
@@ -41,6 +42,17 @@ for a in "$@"; do
   esac
 done
 """
+
+# macOS's own tools as make-bundle uses them: codesign (logged), otool -l (a stand-in binary's line
+# "minos=<v>" is its LC_BUILD_VERSION; it fails on other files, as on what is not a binary), sips and
+# iconutil (copies).
+FAKE_MAC_TOOLS = {
+    "codesign": '#!/bin/sh\necho "$*" >> "$FAKE_DEPLOY_LOG.sign"\n',
+    "otool": '#!/bin/sh\nshift\ns=0\nfor f; do grep -q ^minos= "$f" || s=1\n'
+             'awk \'sub(/^minos=/, "") { print "cmd LC_BUILD_VERSION"; print "minos " $0 }\' "$f"; done\nexit $s\n',
+    "sips": '#!/bin/sh\nwhile [ "$1" != --out ]; do src=$1; shift; done\ncp "$src" "$2"\n',
+    "iconutil": '#!/bin/sh\ncat "$3"/*.png > "$5"\n',
+}
 
 INFO = "[Other]\nbuild_version=1\n[Version]\r\nmajor_version=2\r\nminor_version = 3\r\nbuild_version = 120\r\n"
 
@@ -73,8 +85,12 @@ class BundleScriptsTest(unittest.TestCase):
         self.deploy_log = os.path.join(self.tmp, "macdeployqt.log")
         self.macdeployqt = os.path.join(self.tmp, "bin", "macdeployqt")
         write(self.macdeployqt, FAKE_MACDEPLOYQT, 0o755)
+        for name, script in FAKE_MAC_TOOLS.items():
+            write(os.path.join(self.tmp, "bin", name), script, 0o755)
         self.launcher = os.path.join(self.tmp, "corvane-launcher")
-        write(self.launcher, "#!/bin/sh\nexit 0\n", 0o755)
+        write(self.launcher, "#!/bin/sh\nexit 0\nminos=11.0\n", 0o755)
+        self.libarchive = os.path.join(self.tmp, "lib", "libarchive.13.dylib")
+        write(self.libarchive, "minos=11.0\n")
         self.package = os.path.join(self.tmp, "skyhold-120.hpk")
         self.run_script("make-package", "--ui", self.launcher, "--build", "120", "--out", self.package)
 
@@ -82,7 +98,8 @@ class BundleScriptsTest(unittest.TestCase):
         self._tmp.cleanup()
 
     def run_script(self, name, *args, ok=True):
-        env = dict(os.environ, FAKE_DEPLOY_LOG=self.deploy_log, FAKE_QT_PLUGINS=self.plugins)
+        env = dict(os.environ, FAKE_DEPLOY_LOG=self.deploy_log, FAKE_QT_PLUGINS=self.plugins,
+                   PATH=os.path.join(self.tmp, "bin") + os.pathsep + os.environ["PATH"])
         r = subprocess.run([os.path.join(SCRIPTS, name)] + list(args), env=env, capture_output=True, text=True)
         if ok:
             self.assertEqual(r.returncode, 0, r.stderr)
@@ -93,7 +110,7 @@ class BundleScriptsTest(unittest.TestCase):
     def make_bundle(self, out, platform, ok=True, package=None):
         return self.run_script("make-bundle", "--launcher", self.launcher, "--package", package or self.package,
                                "--out", out, "--qt-plugins", self.plugins, "--platform", platform,
-                               "--macdeployqt", self.macdeployqt, ok=ok)
+                               "--macdeployqt", self.macdeployqt, "--libarchive", self.libarchive, ok=ok)
 
     def test_info_plist_from_the_shipped_info(self):
         write(os.path.join(self.tmp, "INFO"), INFO)
@@ -103,6 +120,7 @@ class BundleScriptsTest(unittest.TestCase):
         with open(out, "rb") as f:
             plist = plistlib.load(f)
         self.assertEqual(plist, {
+            "CFBundleAllowMixedLocalizations": True,
             "CFBundleDevelopmentRegion": "en",
             "CFBundleExecutable": "corvane-launcher",
             "CFBundleIdentifier": "com.example.corvane",
@@ -121,7 +139,9 @@ class BundleScriptsTest(unittest.TestCase):
                                   ("build that is not a number", "[Version]\nbuild_version=12a\n", []),
                                   ("no build", "[Version]\nmajor_version=1\n", []),
                                   ("identifier with markup", "[Version]\nbuild_version=1\n",
-                                   ["--identifier", "a<b"])]:
+                                   ["--identifier", "a<b"]),
+                                  ("minimum that is not a version", "[Version]\nbuild_version=1\n",
+                                   ["--min-macos", "12.<"])]:
             with self.subTest(name):
                 write(os.path.join(self.tmp, "bad"), info)
                 bad_out = os.path.join(self.tmp, "bad.plist")
@@ -138,6 +158,19 @@ class BundleScriptsTest(unittest.TestCase):
         self.assertEqual(plist["CFBundleExecutable"], "corvane-launcher")
         self.assertEqual(plist["CFBundleVersion"], "120")
         self.assertEqual(plist["CFBundleShortVersionString"], "1.0")
+        # The newest minimum of the bundle's binaries (Qt's here), and the icon made from the PNG.
+        self.assertEqual(plist["LSMinimumSystemVersion"], "12.3")
+        self.assertEqual(plist["CFBundleIconFile"], "corvane.icns")
+        self.assertTrue(os.path.getsize(os.path.join(c, "Resources", "corvane.icns")) > 0)
+        # Signed again after macdeployqt voided the signatures: inside-out, ad hoc, then verified.
+        with open(self.deploy_log + ".sign") as f:
+            signed = [re.sub(r"\S*\.partial\.\d+/", "", line).strip() for line in f]
+        plugins_signed = ["--force --sign - Corvane.app/Contents/Frameworks/" + p for p in
+                          ["libarchive.13.dylib", "plugins/imageformats/libqjpeg.dylib", "plugins/platforms/libqcocoa.dylib",
+                           "plugins/platforms/libqoffscreen.dylib", "plugins/styles/libqmacstyle.dylib"]]
+        self.assertEqual(signed, plugins_signed + ["--force --sign - Corvane.app/Contents/Frameworks/QtCore.framework",
+                                                   "--force --sign - Corvane.app",
+                                                   "--verify --strict --verbose=2 Corvane.app"])
         with open(os.path.join(c, "PkgInfo")) as f:
             self.assertEqual(f.read(), "APPL????")
         self.assertTrue(os.stat(os.path.join(c, "MacOS", "corvane-launcher")).st_mode & stat.S_IXUSR)
@@ -146,6 +179,8 @@ class BundleScriptsTest(unittest.TestCase):
             args = f.read().split()
         self.assertTrue(args[0].endswith("/Corvane.app"), args)
         self.assertIn("-executable=" + args[0] + "/Contents/PlugIns/platforms/libqoffscreen.dylib", args)
+        # libarchive, loaded only for an upgrade, which nothing the executable names brings in.
+        self.assertIn("-executable=" + args[0] + "/Contents/Frameworks/libarchive.13.dylib", args)
         # Every plug-in where the launcher looks, re-pointed at the bundle's frameworks; no PlugIns.
         plugins = os.path.join(c, "Frameworks", "plugins")
         self.assertEqual(tree(plugins), ["imageformats", "imageformats/libqjpeg.dylib", "platforms",
@@ -194,6 +229,39 @@ class BundleScriptsTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "out")) and os.listdir(os.path.join(self.tmp, "out")))
 
 
+class MacWorkflowTest(unittest.TestCase):
+    """The macOS workflow cannot run here: it parses, runs on both architectures, builds, bundles, checks
+    the signature and runs CTest, in that order, and every command it runs is a script of the
+    repository or a tool a hosted Mac has."""
+
+    TOOLS = {"cmake", "ctest", "codesign", "brew"}
+
+    def test_workflow_parses_and_runs_only_what_exists(self):
+        try:
+            import yaml
+        except ImportError:
+            if sys.platform == "darwin":
+                self.skipTest("no PyYAML on this Mac")
+            raise
+        with open(os.path.join(ROOT, ".github", "workflows", "macos.yml")) as f:
+            workflow = yaml.safe_load(f)
+        (job,) = workflow["jobs"].values()
+        self.assertEqual({r["runner"] for r in job["strategy"]["matrix"]["include"]}, {"macos-15", "macos-15-intel"})
+        runs = [step["run"] for step in job["steps"] if "run" in step]
+        order = ["-DCORVANE_TESTS=ON", "cmake --build build -j", "--target bundle", "codesign --verify --strict",
+                 "ctest --test-dir build"]
+        self.assertEqual([next(i for i, r in enumerate(runs) if w in r) for w in order],
+                         sorted(next(i for i, r in enumerate(runs) if w in r) for w in order))
+        for run in runs:
+            for line in run.splitlines():
+                command = line.split()[0]
+                with self.subTest(line=line):
+                    if "/" in command:
+                        self.assertTrue(os.access(os.path.join(ROOT, command), os.X_OK), command)
+                    else:
+                        self.assertIn(command, self.TOOLS)
+
+
 class MacShellTest(unittest.TestCase):
     """The scripts a Mac user runs use what macOS has: bash 3.2 and the BSD tools."""
 
@@ -208,7 +276,8 @@ class MacShellTest(unittest.TestCase):
                  (r"\bstat -c\b", "GNU stat -c"),
                  (r"-printf\b", "GNU find -printf"),
                  (r"mktemp .*--suffix", "GNU mktemp --suffix"),
-                 (r"\bnproc\b", "GNU nproc (getconf _NPROCESSORS_ONLN works on both)")]
+                 (r"\bnproc\b", "GNU nproc (getconf _NPROCESSORS_ONLN works on both)"),
+                 (r"bsdtar\"? -c", "a package packed with a Mac's metadata (--no-mac-metadata)")]
 
     def test_no_gnu_only_options_or_bash4_features(self):
         import re

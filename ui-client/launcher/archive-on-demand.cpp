@@ -7,6 +7,10 @@
 // must be added here too, or the launcher names libarchive again, which the build refuses
 // (check-archive-on-demand.cmake).
 //
+// On macOS the executable is linked with -dead_strip_dylibs, which leaves out a library nothing calls,
+// and the library is loaded from the bundle, where make-bundle deploys it (nothing the executable
+// names at start brings it in), or else from the place the build found it (a build folder's launcher).
+//
 // Each function forwards to the library's function of the same name, looked up once (Find). When the library
 // or a function cannot be loaded (each logged once), the allocating functions return null, which the
 // extractor reports as a failed allocation, and the others return ARCHIVE_FATAL, null or 0.
@@ -14,6 +18,9 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <dlfcn.h>
+#include <string.h>
+
+#include <string>
 
 #include "log.h"
 
@@ -22,14 +29,27 @@ namespace {
 const char kLog[] = "extractor_debug";
 
 #ifndef CORVANE_LIBARCHIVE_SONAME
-#error "CORVANE_LIBARCHIVE_SONAME must name the libarchive the build links (its SONAME)"
+#error \
+    "CORVANE_LIBARCHIVE_SONAME must name the libarchive the build links (its SONAME, or on macOS its install name)"
 #endif
 // The name the library found at configure time gives itself, so the one loaded is the one built against.
 const char kLibrary[] = CORVANE_LIBARCHIVE_SONAME;
 
+// The library: on macOS the bundle's copy in Contents/Frameworks first, by the file name of its
+// install name; then kLibrary.
+void* Open() {
+#ifdef __APPLE__
+  const char* slash = strrchr(kLibrary, '/');
+  const std::string bundled =
+      std::string("@executable_path/../Frameworks/") + (slash != nullptr ? slash + 1 : kLibrary);
+  if (void* h = dlopen(bundled.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
+#endif
+  return dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+}
+
 void* Library() {
   static void* const handle = [] {
-    void* h = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+    void* h = Open();
     if (h == nullptr) {
       const char* why = dlerror();
       LOG_ERROR(kLog, "cannot load %s: %s", kLibrary, why != nullptr ? why : "unknown error");
@@ -103,11 +123,6 @@ int archive_read_data_skip(archive* a) {
   return library != nullptr ? library(a) : ARCHIVE_FATAL;
 }
 
-int archive_read_extract2(archive* a, archive_entry* entry, archive* dest) {
-  static const auto library = Find(archive_read_extract2, "archive_read_extract2");
-  return library != nullptr ? library(a, entry, dest) : ARCHIVE_FATAL;
-}
-
 int archive_read_close(archive* a) {
   static const auto library = Find(archive_read_close, "archive_read_close");
   return library != nullptr ? library(a) : ARCHIVE_FATAL;
@@ -126,6 +141,11 @@ int archive_write_disk_set_options(archive* a, int flags) {
 la_ssize_t archive_write_data_block(archive* a, const void* buffer, size_t size, la_int64_t offset) {
   static const auto library = Find(archive_write_data_block, "archive_write_data_block");
   return library != nullptr ? library(a, buffer, size, offset) : ARCHIVE_FATAL;
+}
+
+int archive_write_header(archive* a, archive_entry* entry) {
+  static const auto library = Find(archive_write_header, "archive_write_header");
+  return library != nullptr ? library(a, entry) : ARCHIVE_FATAL;
 }
 
 int archive_write_finish_entry(archive* a) {
@@ -160,6 +180,16 @@ __LA_MODE_T archive_entry_filetype(archive_entry* e) {
 
 __LA_MODE_T archive_entry_perm(archive_entry* e) {
   static const auto library = Find(archive_entry_perm, "archive_entry_perm");
+  return library != nullptr ? library(e) : 0;
+}
+
+la_int64_t archive_entry_size(archive_entry* e) {
+  static const auto library = Find(archive_entry_size, "archive_entry_size");
+  return library != nullptr ? library(e) : 0;
+}
+
+int archive_entry_size_is_set(archive_entry* e) {
+  static const auto library = Find(archive_entry_size_is_set, "archive_entry_size_is_set");
   return library != nullptr ? library(e) : 0;
 }
 

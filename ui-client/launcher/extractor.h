@@ -82,6 +82,9 @@ namespace extractor_testing {
 // or Unicode composition (macOS); 0: byte for byte; -1: ask the volume (PathRefVolumeFoldsNames).
 // Process-wide; read once at the start of each Extract().
 void SetNamesFold(int folds);
+// Called in place of archive_write_finish_entry for every entry written (null: the writer's own), so
+// that a test can make finishing report what only a Mac's metadata restore does.
+void SetFinishEntry(int (*finish)(archive* writer));
 // The step every entry passes before it is written: drops its com.apple.quarantine attribute (every
 // other extended attribute stays, in order) and its access lists.
 void StripPackedMetadata(archive_entry* entry);

@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -275,7 +276,10 @@ TEST_F(FileOpTest, DecomposedNameOnDiskExistsExactlyUnderItsOwnSpelling) {
 }
 
 TEST_F(FileOpTest, NameThatIsNotUtf8IsComparedByItsBytes) {
-  WriteFile(at("\xff"), "");
+  const int fd = open(at("\xff").c_str(), O_CREAT | O_WRONLY, 0644);
+  if (fd < 0 && errno == EILSEQ) GTEST_SKIP() << "this volume refuses names that are not UTF-8 (APFS)";
+  ASSERT_LE(0, fd);
+  close(fd);
   EXPECT_TRUE(IsFileExist(real("\xff"), true));
   EXPECT_FALSE(IsFileExist(RealPath(tmp()) + "/./\xff", true));
   EXPECT_TRUE(IsFileExist(RealPath(tmp()) + "/./\xff", false));

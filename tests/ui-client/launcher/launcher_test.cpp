@@ -397,8 +397,8 @@ TEST_F(LauncherTest, RealUpgradeShowsTheStagesOfTheExtraction) {
   ASSERT_TRUE(QDir().mkpath(bundle_resources_ + "/package"));
   WriteFile(bundle_resources_.toStdString() + "/INFO", info);
   // Three file entries and no folder entries: the bar moves 33, 66, 100.
-  const std::string pack = "bsdtar -czf '" + bundle_resources_.toStdString() + "/package/skyhold.hpk' -C '" +
-                           stage +
+  const std::string pack = "bsdtar --no-mac-metadata -czf '" + bundle_resources_.toStdString() +
+                           "/package/skyhold.hpk' -C '" + stage +
                            "' Contents/MacOS/corvane-ui Contents/Resources/INFO Contents/Resources/notes.txt";
   ASSERT_EQ(std::system(pack.c_str()), 0) << pack;
 

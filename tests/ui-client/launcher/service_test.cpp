@@ -189,6 +189,7 @@ class ServiceTest : public testsupport::TempDirTest {
     SetSignalObserver(nullptr);
     launch_services::SetObserver(nullptr);
     launch_services::SetGate(nullptr);
+    launch_services::SetOpenerForTests(QString());
     Logger::Destroy();
     qputenv("HOME", old_home_);
   }
@@ -209,10 +210,15 @@ class ServiceTest : public testsupport::TempDirTest {
   }
   std::string record() const { return app() + ".upgrade"; }
 
-  // An interface that writes "<working folder> <session id> <pid>" next to its own folder.
+  // An interface that writes "<working folder> <session id> <pid>" next to its own folder (macOS has
+  // no /proc: there its process group, which a session leader leads too).
   static constexpr const char* kStartedUi =
+#ifdef __APPLE__
+      "#!/bin/sh\necho \"$(pwd) $(ps -o pgid= -p $$) $$\" > ../started.new && mv ../started.new ../started\n";
+#else
       "#!/bin/sh\necho \"$(pwd) $(cut -d' ' -f6 /proc/$$/stat) $$\" > ../started.new && mv ../started.new "
       "../started\n";
+#endif
   // The package of build `build`: a bundle with its INFO and interface executable (3 entries more
   // than the folders).
   void MakePackage(const std::string& build) {
@@ -1266,6 +1272,37 @@ TEST_F(ServiceTest, LaunchStartsTheInterfaceInItsOwnFolder) {
   // An interface that cannot be executed is reported as not started.
   ASSERT_EQ(0, chmod(ui().c_str(), 0644));
   EXPECT_EQ(-1, service.LaunchPerUserBin());
+}
+
+// Through open (here a stand-in of it): its exit status decides whether the client was launched, and
+// an open that hangs is not waited for beyond the bound.
+TEST_F(ServiceTest, TheOpenersExitStatusDecidesTheLaunch) {
+  MacService service;
+  const struct {
+    const char* script;
+    int result;
+    const char* logged;
+  } rows[] = {{"exit 0", 0, nullptr},
+              {"echo 'cannot be opened' >&2; exit 1", -1, "could not launch '"},
+              {"echo $$ > \"$0.pid\"; exec sleep 30", 0, "still runs after 300 ms"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.script);
+    const std::string opener = at("open");
+    WriteFile(opener, std::string("#!/bin/sh\n") + row.script + "\n");
+    ASSERT_EQ(0, chmod(opener.c_str(), 0755));
+    launch_services::SetOpenerForTests(QString::fromStdString(opener), 300);
+    const size_t mark = Log().size();
+    service.PostUpgrade();
+    EXPECT_EQ((QStringList{"-n", "-a", QString::fromStdString(app())}), requests_.back().arguments);
+    EXPECT_EQ(row.result < 0, LoggedSince(mark, "Failed to launch Skyhold UI"));
+    if (row.logged != nullptr) {
+      EXPECT_TRUE(LoggedSince(mark, row.logged)) << Log().substr(mark);
+    }
+  }
+  const pid_t hung = std::atoi(ReadFile(at("open.pid")).c_str());
+  ASSERT_GT(hung, 0);
+  kill(hung, SIGKILL);
+  waitpid(hung, nullptr, 0);
 }
 
 // A request the gate refuses runs nothing and fails; the launch is reported as failed.

@@ -2,7 +2,7 @@
 //   marl_qt_probe single    prints "running=0" or "running=1"; with 0 it keeps its application object
 //                           (and the lock) until its standard input closes or it is killed
 //   marl_qt_probe language  prints HalcLocale's default language code
-//   marl_qt_probe dpi       prints DPIinfo::getDPI() for the primary screen
+//   marl_qt_probe dpi       prints DPIinfo::getDPI() for the primary screen, against 96 (Linux's reference)
 //   marl_qt_probe dpi-scaled  the same with Qt's high-DPI scaling attribute set
 //   marl_qt_probe dpi-mac   the same against macOS's reference density (72)
 #include <stdio.h>
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
   }
   if (strcmp(mode, "dpi") == 0 || strcmp(mode, "dpi-scaled") == 0 || strcmp(mode, "dpi-mac") == 0) {
     if (strcmp(mode, "dpi-scaled") == 0) QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    if (strcmp(mode, "dpi-mac") == 0) DPIinfo::getInstance()->setReferenceDpi(72.0);
+    DPIinfo::getInstance()->setReferenceDpi(strcmp(mode, "dpi-mac") == 0 ? 72.0 : 96.0);
     QApplication app(argc, argv);
     printf("%g\n", DPIinfo::getInstance()->getDPI());
     return 0;
