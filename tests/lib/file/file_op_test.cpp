@@ -15,7 +15,11 @@ enum : long {
   MSDOS_SUPER_MAGIC,
   EXT4_SUPER_MAGIC,
   TMPFS_MAGIC,
-  PROC_SUPER_MAGIC
+  PROC_SUPER_MAGIC,
+  XFS_SUPER_MAGIC,
+  BTRFS_SUPER_MAGIC,
+  FUSE_SUPER_MAGIC,
+  V9FS_MAGIC
 };
 #else
 #include <linux/magic.h>
@@ -1103,12 +1107,15 @@ TEST_F(FileOpTest, VolumeKindQueries) {
     const char* name;
     bool network;
     bool fat;
-    bool folds;  // names differing only in case are one (ext4 and tmpfs: only in a marked folder)
+    bool folds;  // names differing only in case are one (ext4 and tmpfs: only in a marked folder;
+                 // NFS, FUSE and 9p pass on another volume's names: taken as folding)
   } kinds[] = {
-      {NFS_SUPER_MAGIC, "nfs", true, false, false},    {SMB_SUPER_MAGIC, "smbfs", true, false, true},
+      {NFS_SUPER_MAGIC, "nfs", true, false, true},     {SMB_SUPER_MAGIC, "smbfs", true, false, true},
       {CIFS_SUPER_MAGIC, "smbfs", true, false, true},  {SMB2_SUPER_MAGIC, "smbfs", true, false, true},
       {MSDOS_SUPER_MAGIC, "msdos", false, true, true}, {EXT4_SUPER_MAGIC, "ext4", false, false, false},
       {TMPFS_MAGIC, "tmpfs", false, false, false},     {PROC_SUPER_MAGIC, "proc", false, false, false},
+      {XFS_SUPER_MAGIC, "xfs", false, false, false},   {BTRFS_SUPER_MAGIC, "btrfs", false, false, false},
+      {FUSE_SUPER_MAGIC, "fuse", false, false, true},  {V9FS_MAGIC, "9p", false, false, true},
   };
   for (const auto& kind : kinds) {
     g_fake_volume = {at("share"), kind.magic, kind.name};
