@@ -862,16 +862,59 @@ TEST_F(ServiceTest, MigrationWithoutDataRemovesThePredecessor) {
   EXPECT_FALSE(Exists(corvane() + "/data"));
 }
 
-TEST_F(ServiceTest, MigrationKeepsDataThatCannotBeMoved) {
+// Data that cannot move stays whole, and every later start tries again, once: while ~/.Corvane/data
+// is not empty it says so and stops nothing; once it is free, the interface stops and the data moves.
+TEST_F(ServiceTest, MigrationKeepsDataThatCannotBeMovedAndTriesAgainLater) {
   ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold() + "/data")));
   ASSERT_TRUE(QDir().mkpath(QString::fromStdString(corvane() + "/data")));
   WriteFile(skyhold() + "/data/old", "old data");
   WriteFile(corvane() + "/data/new", "new data");
   MacService service;
   service.MigrateService();
+  service.ResumeMigration();  // the same start: not twice
   EXPECT_TRUE(Logged("Failed to move data to Corvane folder"));
+  EXPECT_TRUE(Logged("'" + skyhold() + "/data' to '" + corvane() + "/data': " + strerror(ENOTEMPTY)));
   EXPECT_EQ("old data", ReadFile(skyhold() + "/data/old"));
   EXPECT_EQ("new data", ReadFile(corvane() + "/data/new"));
+  const std::string waits =
+      "the data in '" + skyhold() + "/data' is still not moved: '" + corvane() + "/data' is not empty";
+  EXPECT_FALSE(Logged(waits));
+
+  Child ui(Child::kPlain, app() + "/Contents/MacOS");
+  WritePidFile(corvane(), "pid=" + std::to_string(ui.pid()) + "\n");
+  MacService().ResumeMigration();
+  EXPECT_TRUE(Logged(waits));
+  EXPECT_TRUE(signals_.empty());
+  ASSERT_EQ(0, unlink((corvane() + "/data/new").c_str()));
+  MacService().ResumeMigration();
+  EXPECT_EQ(1, Count(SIGTERM, ui.pid()));
+  EXPECT_EQ("old data", ReadFile(corvane() + "/data/old"));
+  EXPECT_FALSE(Exists(skyhold()));
+  const size_t mark = Log().size();
+  MacService().ResumeMigration();
+  EXPECT_FALSE(LoggedSince(mark, "WARNING"));
+}
+
+// A removal of ~/.Skyhold that failed half-way, after its data moved, is finished by a later start,
+// which stops nothing for it.
+TEST_F(ServiceTest, APredecessorLeftHalfRemovedGoesOnALaterStart) {
+  if (testsupport::IsRoot())
+    GTEST_SKIP() << "root removes from read-only folders; run as an ordinary account (corvane-test) to see "
+                    "a removal of ~/.Skyhold fail half-way and finish on a later start";
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold() + "/data")));
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold() + "/locked")));
+  WriteFile(skyhold() + "/data/db", "d");
+  WriteFile(skyhold() + "/locked/x", "x");
+  ASSERT_EQ(0, chmod((skyhold() + "/locked").c_str(), 0555));
+  MacService().MigrateService();
+  EXPECT_EQ("d", ReadFile(corvane() + "/data/db"));
+  EXPECT_TRUE(Logged("Failed to remove old .Skyhold folder"));
+  EXPECT_TRUE(Logged("'" + skyhold() + "': " + strerror(EACCES)));
+  ASSERT_EQ(0, chmod((skyhold() + "/locked").c_str(), 0755));
+  MacService().ResumeMigration();
+  EXPECT_TRUE(Logged("'" + skyhold() + "' was not removed when its data moved, removing it again"));
+  EXPECT_FALSE(Exists(skyhold()));
+  EXPECT_TRUE(signals_.empty());
 }
 
 // A home reached through a link (macOS's /var -> /private/var, a home on another volume) and a
@@ -884,11 +927,10 @@ TEST_F(ServiceTest, MigrationThroughLinksAndAcrossVolumes) {
     bool linked_home;
     bool corvane_elsewhere;  // ~/.Corvane links to a folder on the other volume
     bool newer_data;         // ~/.Corvane/data already holds settings.ini
-  } rows[] = {{true, false, false},
-              {false, true, false},
-              {false, true, true},
-              {true, true, true},
-              {true, false, true}};
+    bool skyhold_elsewhere = false;  // ~/.Skyhold links to a folder on the other volume
+  } rows[] = {{true, false, false},       {false, true, false},      {false, true, true},
+              {true, true, true},         {true, false, true},       {false, false, false, true},
+              {true, false, false, true}, {false, false, true, true}};
   int n = 0;
   for (const auto& row : rows) {
     const std::string base = at("row" + std::to_string(n++)), real_home = base + "/home";
@@ -904,7 +946,11 @@ TEST_F(ServiceTest, MigrationThroughLinksAndAcrossVolumes) {
       ASSERT_TRUE(QDir().mkpath(QString::fromStdString(elsewhere)));
       ASSERT_EQ(0, symlink(elsewhere.c_str(), corvane.c_str()));
     }
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold + "/data/sub")));
+    const std::string skyhold_real = row.skyhold_elsewhere ? at("vol/skyhold" + std::to_string(n)) : skyhold;
+    if (row.skyhold_elsewhere) {
+      ASSERT_EQ(0, symlink(skyhold_real.c_str(), skyhold.c_str()));
+    }
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold_real + "/data/sub")));
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold + "/app")));
     WriteFile(skyhold + "/data/settings.ini", "old");
     WriteFile(skyhold + "/data/sub/db", "old db");
@@ -916,6 +962,7 @@ TEST_F(ServiceTest, MigrationThroughLinksAndAcrossVolumes) {
                       QString::fromStdString(at("Launcher.app/Contents/MacOS")));
 
     MacService service;
+    EXPECT_TRUE(service.PredecessorExists()) << what;
     service.MigrateService();
     if (row.newer_data) {
       EXPECT_EQ("new", ReadFile(corvane + "/data/settings.ini")) << what;
@@ -927,6 +974,7 @@ TEST_F(ServiceTest, MigrationThroughLinksAndAcrossVolumes) {
       EXPECT_EQ("old", ReadFile(corvane + "/data/settings.ini")) << what;
       EXPECT_EQ("old db", ReadFile(corvane + "/data/sub/db")) << what;
       EXPECT_FALSE(Exists(real_home + "/.Skyhold")) << what;
+      EXPECT_FALSE(Exists(skyhold_real)) << what;
     }
     struct stat st;
     ASSERT_EQ(0, lstat(corvane.c_str(), &st)) << what;

@@ -249,13 +249,23 @@ int MacService::HandlePackageUpgrade() {
     LOG_DEBUG(kLog, "local appdata exist");
     StopService();
   } else {
-    const QString skyhold = QDir::toNativeSeparators(RegistryPath("user_skyhold_path"));
-    if (IsFileExist(Utf8(skyhold), true)) {
-      StopServiceByPath(skyhold);
+    if (PredecessorExists()) {
+      StopServiceByPath(QDir::toNativeSeparators(RegistryPath("user_skyhold_path")));
       MigrateService();
     }
   }
   return PrepareUserEnv();
+}
+
+void MacService::ResumeMigration() {
+  const MigrationLeft left = UnfinishedMigration();
+  if (left == MigrationLeft::kNothing) return;
+  if (left == MigrationLeft::kData) {
+    // The data moves into ~/.Corvane/data: neither product's interface may be using it meanwhile.
+    StopService();
+    StopServiceByPath(QDir::toNativeSeparators(RegistryPath("user_skyhold_path")));
+  }
+  MigrateService();
 }
 
 void MacService::PostUpgrade() {

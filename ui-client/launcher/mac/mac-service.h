@@ -21,9 +21,13 @@ class MacService : public Service {
   void StopService() override;
   // First checks the shipped package against the digest the bundle recorded (package-digest.h): a
   // damaged one gives -1 with nothing stopped, moved or replaced. Then stops what runs; when the
-  // per-user interface executable is missing and ~/.Skyhold exists, stops the predecessor and
-  // migrates its data; then PrepareUserEnv(). 0 on success.
+  // per-user interface executable is missing and ~/.Skyhold exists (PredecessorExists), stops the predecessor
+  // and migrates its data; then PrepareUserEnv(). 0 on success.
   int HandlePackageUpgrade() override;
+  // Finishes a migration an earlier start could not finish (UnfinishedMigration): when the data is
+  // to move, stops both products' interfaces first; when only ~/.Skyhold is left to remove, stops
+  // nothing.
+  void ResumeMigration() override;
   // LaunchPerUserBin(), logging a failure.
   void PostUpgrade() override;
   // Target version, then source version.
