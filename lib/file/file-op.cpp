@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "extended-attributes.h"
 #include "log.h"
 #include "path-ref.h"
 #include "tmp_name_gen.h"
@@ -608,40 +608,6 @@ void KeepTimes(int fd, int dir, const std::string& name, const struct timespec t
   if ((fd >= 0 ? futimens(fd, times) : utimensat(dir, name.c_str(), times, AT_SYMLINK_NOFOLLOW)) == 0) return;
   const int err = errno;
   LOG_WARNING(kLog, "FSRename: '%s' loses its times: %s (%d)", to_path.c_str(), strerror(err), err);
-}
-
-// The extended attributes of an open file or folder (`fd`), or of a link itself (`fd` -1, `path`):
-// macOS's calls take a position and options where Linux has l-variants that never follow a link.
-#ifdef __APPLE__
-constexpr int kNoAttribute = ENOATTR;
-#else
-constexpr int kNoAttribute = ENODATA;
-#endif
-
-ssize_t ListAttributes(int fd, const char* path, char* names, size_t size) {
-#ifdef __APPLE__
-  return fd >= 0 ? flistxattr(fd, names, size, 0) : listxattr(path, names, size, XATTR_NOFOLLOW);
-#else
-  return fd >= 0 ? flistxattr(fd, names, size) : llistxattr(path, names, size);
-#endif
-}
-
-ssize_t GetAttribute(int fd, const char* path, const char* name, void* value, size_t size) {
-#ifdef __APPLE__
-  return fd >= 0 ? fgetxattr(fd, name, value, size, 0, 0)
-                 : getxattr(path, name, value, size, 0, XATTR_NOFOLLOW);
-#else
-  return fd >= 0 ? fgetxattr(fd, name, value, size) : lgetxattr(path, name, value, size);
-#endif
-}
-
-int SetAttribute(int fd, const char* path, const char* name, const void* value, size_t size) {
-#ifdef __APPLE__
-  return fd >= 0 ? fsetxattr(fd, name, value, size, 0, 0)
-                 : setxattr(path, name, value, size, 0, XATTR_NOFOLLOW);
-#else
-  return fd >= 0 ? fsetxattr(fd, name, value, size, 0) : lsetxattr(path, name, value, size, 0);
-#endif
 }
 
 // Reads a list or a value whose size may change between asking and reading. The bytes, or -1.

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 #ifdef __APPLE__
 #include <sys/mount.h>
@@ -36,6 +35,7 @@ enum : long {
 #include <string>
 #include <vector>
 
+#include "extended-attributes.h"
 #include "file-op.h"
 #include "file_test_util.h"
 #include "other_volume.h"
@@ -612,22 +612,13 @@ TEST_F(FileOpTest, RenameExactRefusesASourceThroughALinkedParent) {
   EXPECT_TRUE(Exists(at("real_dir/x")));
 }
 
-// A user attribute of `path` itself (a link too, where the system allows one on a link): set, or read
-// ("" when it has none).
+// A user attribute of `path` itself: set, or read ("" when it has none).
 int SetTag(const std::string& path, const std::string& value) {
-#ifdef __APPLE__
-  return setxattr(path.c_str(), "user.tag", value.data(), value.size(), 0, XATTR_NOFOLLOW);
-#else
-  return lsetxattr(path.c_str(), "user.tag", value.data(), value.size(), 0);
-#endif
+  return SetAttribute(-1, path.c_str(), "user.tag", value.data(), value.size());
 }
 std::string Tag(const std::string& path) {
   char value[64];
-#ifdef __APPLE__
-  const ssize_t n = getxattr(path.c_str(), "user.tag", value, sizeof(value), 0, XATTR_NOFOLLOW);
-#else
-  const ssize_t n = lgetxattr(path.c_str(), "user.tag", value, sizeof(value));
-#endif
+  const ssize_t n = GetAttribute(-1, path.c_str(), "user.tag", value, sizeof(value));
   return n < 0 ? "" : std::string(value, static_cast<size_t>(n));
 }
 
