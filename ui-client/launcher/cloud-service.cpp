@@ -519,11 +519,14 @@ void MarkMigration(const ustring& new_folder, bool unfinished) {
   close(fd);
 }
 
-// Whether a move of a folder to `path` may take its place: nothing there, or an empty folder.
+// Whether a move of a folder to `path` may take its place: nothing there, or an empty folder (not
+// a link to one).
 bool FreeForFolder(const ustring& path) {
+  _FILE_INFO_tag info;
+  if (FSStat(path, info, false) != 0) return false;
+  if (!info.exists) return true;
   DIR_HANDLE handle;
-  if (!IsFileExist(path, false)) return true;
-  if (FSOpenDir(path, 0, handle) != 0) return false;
+  if (info.type != FILE_TYPE_DIRECTORY || FSOpenDir(path, 0, handle) != 0) return false;
   DIR_ENTRY entry;
   bool empty = true;
   while (empty && FSReadDir(handle, entry) > 0)
