@@ -13,10 +13,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "extended-attributes.h"
 #include "log.h"
 #include "path-ref.h"
 #include "tmp_name_gen.h"
@@ -315,7 +317,8 @@ constexpr size_t kOpenFolderBudget = 16;
 struct Listing {
   std::vector<std::pair<std::string, unsigned char>> entries;
   size_t next = 0;
-  mode_t mode = 0;  // the folder's own mode, for a copy
+  mode_t mode = 0;  // the folder's own mode and times, for a copy
+  struct timespec times[2] = {};
 };
 
 // Reads the listing of the open folder `fd` (which stays open). 0, or -1 with errno set.
@@ -582,10 +585,92 @@ std::string MoveTempName(const std::string& name) {
   return "." + name.substr(0, keep) + kMoveSuffix;
 }
 
+// What a copy keeps besides the bytes and the permission bits, as a rename would: the access and
+// modification times, the extended attributes (Finder tags and comments on a Mac), and which files
+// of the moved tree are hard links of one another. What the destination volume cannot hold is
+// lost with a WARNING; what cannot be read from the source fails the move.
+
+// The access and modification times of a status, as futimens and utimensat take them.
+void TimesOf(const struct stat& st, struct timespec times[2]) {
+#ifdef __APPLE__
+  times[0] = st.st_atimespec;
+  times[1] = st.st_mtimespec;
+#else
+  times[0] = st.st_atim;
+  times[1] = st.st_mtim;
+#endif
+}
+
+// Gives the copy `to_path` the times of its source: through the open `fd`, or with -1 to the link
+// `name` of the folder `dir` itself.
+void KeepTimes(int fd, int dir, const std::string& name, const struct timespec times[2],
+               const std::string& to_path) {
+  if ((fd >= 0 ? futimens(fd, times) : utimensat(dir, name.c_str(), times, AT_SYMLINK_NOFOLLOW)) == 0) return;
+  const int err = errno;
+  LOG_WARNING(kLog, "FSRename: '%s' loses its times: %s (%d)", to_path.c_str(), strerror(err), err);
+}
+
+// Reads a list or a value whose size may change between asking and reading. The bytes, or -1.
+template <typename Read>
+int ReadSized(Read read, std::vector<char>* out) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const ssize_t size = read(nullptr, 0);
+    if (size < 0) return -1;
+    out->resize(static_cast<size_t>(size));
+    const ssize_t got = read(out->data(), out->size());
+    if (got >= 0) {
+      out->resize(static_cast<size_t>(got));
+      return 0;
+    }
+    if (errno != ERANGE) return -1;
+  }
+  return -1;
+}
+
+// Whether a failed set says the destination volume cannot hold that attribute (rather than that
+// it is full or failing).
+bool VolumeRefusesAttribute(int err) {
+  return err == ENOTSUP || err == EOPNOTSUPP || err == EPERM || err == EACCES || err == E2BIG ||
+         err == ERANGE;
+}
+
+// Copies the extended attributes of the source (`from_fd`, or the link `from_path` with -1) to its
+// copy (`to_fd`, or the link `to_path`). 0, or -1 with errno set.
+int KeepAttributes(int from_fd, const std::string& from_path, int to_fd, const std::string& to_path) {
+  std::vector<char> names, value;
+  auto list = [&](char* buf, size_t size) { return ListAttributes(from_fd, from_path.c_str(), buf, size); };
+  if (ReadSized(list, &names) != 0) {
+    if (errno == ENOTSUP || errno == EOPNOTSUPP) return 0;  // the source volume keeps none
+    return MoveFailed("listxattr", from_path);
+  }
+  for (size_t at = 0; at < names.size(); at += strlen(&names[at]) + 1) {
+    const char* name = &names[at];
+    auto get = [&](char* buf, size_t size) {
+      return GetAttribute(from_fd, from_path.c_str(), name, buf, size);
+    };
+    if (ReadSized(get, &value) != 0) {
+      if (errno == kNoAttribute) continue;  // removed meanwhile
+      return MoveFailed("getxattr", from_path);
+    }
+    if (SetAttribute(to_fd, to_path.c_str(), name, value.data(), value.size()) == 0) continue;
+    const int err = errno;
+    if (!VolumeRefusesAttribute(err)) return MoveFailed("setxattr", to_path);
+    LOG_WARNING(kLog, "FSRename: '%s' loses its extended attribute '%s': %s (%d)", to_path.c_str(), name,
+                strerror(err), err);
+  }
+  return 0;
+}
+
+// The first copy made of each file that has other hard links, by device and inode, so that its
+// later names in the moved tree become links of that copy again.
+using HardLinks = std::map<std::pair<dev_t, ino_t>, std::string>;
+
 // Copies the regular file `from` of the folder `from_dir` to a new file `to` of `to_dir` with the
-// source's permission bits, whatever the umask, and forces it to disk. 0 or -1 (errno set).
+// source's permission bits, whatever the umask, its times and extended attributes, and forces it to
+// disk; a later name of a file already copied (`links`, when given) becomes a hard link of that
+// copy. 0 or -1 (errno set).
 int CopyFileAt(int from_dir, const std::string& from, const std::string& from_path, int to_dir,
-               const std::string& to, const std::string& to_path) {
+               const std::string& to, const std::string& to_path, HardLinks* links = nullptr) {
   // O_NONBLOCK: an entry swapped for a pipe must not block the open; the type test then refuses it.
   Fd in(openat(from_dir, from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (in.get() < 0) return CopyFailed("open", from_path);
@@ -595,6 +680,15 @@ int CopyFileAt(int from_dir, const std::string& from, const std::string& from_pa
     errno = EINVAL;
     return MoveFailed("copy", from_path);
   }
+  const auto inode = std::make_pair(st.st_dev, st.st_ino);
+  if (links != nullptr && st.st_nlink > 1) {
+    const auto first = links->find(inode);
+    if (first != links->end()) {
+      FSBeforeChange();
+      if (linkat(AT_FDCWD, first->second.c_str(), to_dir, to.c_str(), 0) == 0) return 0;
+      // A volume without hard links gets a copy of its own.
+    }
+  }
   const mode_t bits = st.st_mode & 07777;
   const int out = CreateAt(to_dir, to.c_str(), O_WRONLY | O_EXCL | O_NOFOLLOW | O_CLOEXEC, bits);
   if (out < 0) return CopyFailed("open", to_path);
@@ -603,13 +697,20 @@ int CopyFileAt(int from_dir, const std::string& from, const std::string& from_pa
     LOG_WARNING(kLog, "CopyFile: fchmod(%s, %o): %s (%d)", to_path.c_str(), static_cast<unsigned>(bits),
                 strerror(err), err);
   }
-  const int copied = CopyBytes(in.get(), out);
+  int copied = CopyBytes(in.get(), out);
+  if (copied == 0) copied = KeepAttributes(in.get(), from_path, out, to_path);
   const int err = errno;
+  if (copied == 0) {
+    struct timespec times[2];
+    TimesOf(st, times);
+    KeepTimes(out, -1, to, times, to_path);
+  }
   const int finished = FinishCopy(out, to_path);
   if (copied != 0 || finished != 0) {
     errno = copied != 0 ? err : errno;
     return -1;
   }
+  if (links != nullptr && st.st_nlink > 1) links->emplace(inode, to_path);
   return 0;
 }
 
@@ -622,6 +723,12 @@ int CopyLinkAt(int from_dir, const std::string& from, const std::string& from_pa
   if (n < 0 || n >= static_cast<ssize_t>(sizeof(target))) return MoveFailed("readlink", from_path);
   target[n] = '\0';
   if (SymlinkAt(target, to_dir, to.c_str()) != 0) return MoveFailed("symlink", to_path);
+  struct stat st;
+  if (fstatat(from_dir, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return MoveFailed("lstat", from_path);
+  if (KeepAttributes(-1, from_path, -1, to_path) != 0) return -1;
+  struct timespec times[2];
+  TimesOf(st, times);
+  KeepTimes(-1, to_dir, to, times, to_path);
   return 0;
 }
 
@@ -634,13 +741,15 @@ int MayEmpty(int fd, const std::string& path) {
 
 // Copies the folder tree `from` of `from_dir` (named `from_path`) to a new folder `to` of `to_dir`
 // (named `to_path`), which must not exist: every folder, file and link with its permission bits,
-// all forced to disk. Refuses a tree holding something that cannot cross volumes (a device, a pipe,
-// a socket), a tree holding its own copy, and a folder this process could not empty afterwards.
+// times and extended attributes, hard links between its files kept, all forced to disk; named
+// pipes and sockets are left out with a WARNING. Refuses a tree holding a device, a tree holding its
+// own copy, and a folder this process could not empty afterwards.
 // 0, or -1 with errno set (a partial copy stays; the source is untouched).
 int CopyFolderAt(int from_dir, const std::string& from, const std::string& from_path, int to_dir,
                  const std::string& to, const std::string& to_path) {
   FolderTrail source(from_dir, from_path), copy(to_dir, to_path);
   std::vector<Listing> pending;
+  HardLinks links;
   struct stat top = {};
   // Enters the source folder `name`, makes and enters its copy, and lists the source. 0 or -1.
   auto descend = [&](const std::string& name) {
@@ -652,12 +761,14 @@ int CopyFolderAt(int from_dir, const std::string& from, const std::string& from_
     }
     Listing listing;
     listing.mode = st.st_mode;
+    TimesOf(st, listing.times);
     if (MayEmpty(source.current(), source.path()) != 0) return -1;
     if (ReadListing(source.current(), &listing) != 0) return MoveFailed("readdir", source.path());
     const std::string& made_name = pending.empty() ? to : name;
     if (MkdirAt(copy.current(), made_name.c_str(), 0700) != 0)
       return MoveFailed("mkdir", copy.PathOf(made_name));
     if (copy.Enter(made_name, &made) != 0) return MoveFailed("opendir", copy.PathOf(made_name));
+    if (KeepAttributes(source.current(), source.path(), copy.current(), copy.path()) != 0) return -1;
     if (pending.empty()) top = made;
     pending.push_back(std::move(listing));
     return 0;
@@ -669,6 +780,7 @@ int CopyFolderAt(int from_dir, const std::string& from, const std::string& from_
     if (listing.next == listing.entries.size()) {
       // Filled: now it may take the source's bits (a read-only folder could not have been filled).
       if (ChangeMode(copy.current(), listing.mode & 07777) != 0) return MoveFailed("chmod", copy.path());
+      KeepTimes(copy.current(), -1, "", listing.times, copy.path());  // after the content changed it
       if (SyncFolder(copy.current()) != 0) return MoveFailed("fsync", copy.path());
       pending.pop_back();
       if (source.Leave() != 0) return MoveFailed("opendir", source.path() + "/..");
@@ -685,15 +797,22 @@ int CopyFolderAt(int from_dir, const std::string& from, const std::string& from_
         copied = descend(name);
         break;
       case FILE_TYPE_REGULAR:
-        copied =
-            CopyFileAt(source.current(), name, source.PathOf(name), copy.current(), name, copy.PathOf(name));
+        copied = CopyFileAt(source.current(), name, source.PathOf(name), copy.current(), name,
+                            copy.PathOf(name), &links);
         break;
       case FILE_TYPE_SYMLINK:
         copied =
             CopyLinkAt(source.current(), name, source.PathOf(name), copy.current(), name, copy.PathOf(name));
         break;
+      case FILE_TYPE_FIFO:
+      case FILE_TYPE_SOCKET:
+        // They hold no data; the source's go with it.
+        LOG_WARNING(kLog, "FSRename: '%s' is left out: a %s holds no data", source.PathOf(name).c_str(),
+                    type == FILE_TYPE_FIFO ? "named pipe" : "socket");
+        copied = 0;
+        break;
       default:
-        errno = EXDEV;  // devices, pipes and sockets cannot cross volumes
+        errno = EXDEV;  // devices cannot cross volumes
         copied = MoveFailed("copy", source.PathOf(name));
     }
     if (copied != 0) return -1;

@@ -126,19 +126,22 @@ FSFullSyncCall FSSetFullSync(FSFullSyncCall call);
 // empty folder (newer data in a folder there is never overwritten); a file or link replaces
 // anything but a folder.
 // Across volumes the entry is copied under the temporary name "." + dst's name + ".corvane-move"
-// beside `dst` (a folder with every file, link and subfolder, each with its permission bits, all
-// flushed to disk), renamed into place once complete, and only then is the source removed: `dst`
+// beside `dst` (a folder with every file, link and subfolder, each with its permission bits, access
+// and modification times and extended attributes, and files that are hard links of one another in
+// the tree linked again, all flushed to disk; what the destination volume cannot hold is lost with a
+// WARNING), renamed into place once complete, and only then is the source removed: `dst`
 // appears only whole, and a move cut off at any point leaves the source whole (the next move to
 // `dst` clears its leftover). When a folder moves, the missing folders above `dst` are made. No
 // link is ever followed: an entry swapped for a link, or a folder moved away, during the walk stops
 // the move.
-// Devices, pipes and sockets cannot cross volumes; a source holding a folder this process could not
-// empty afterwards is refused before anything is copied. A failed move removes its partial copy.
+// Devices cannot cross volumes, nor can a pipe or a socket moved by itself; inside a folder, named
+// pipes and sockets hold no data and are left out with a WARNING. A source holding a folder this process
+// could not empty afterwards is refused before anything is copied. A failed move removes its partial copy.
 // Any depth is moved with a bounded number of open descriptors.
 // 0; -1 an empty path; -2 the source is missing or unreadable; -3 the move failed (the source is
 // whole, except when the failure came after the copy was in place: then both stand);
-// -100 a name is too long. Its own log lines are DEBUG (callers report the failure); the copy's
-// lines are FSCopy's.
+// -100 a name is too long. Its own log lines are DEBUG (callers report the failure), but for what
+// a move leaves out or loses (WARNING); the copy's lines are FSCopy's.
 int FSRename(const ustring& src, const ustring& dst, bool exact);
 // Removes a file, a link (never its target) or a folder with everything in it, at any depth with a
 // bounded number of open descriptors. Trailing separators and "." components are dropped first, so

@@ -112,9 +112,9 @@ int PathRefVolumeFoldsNames(const char* path, bool* folds) {
   errno = 0;
   const long case_sensitive = pathconf(path, _PC_CASE_SENSITIVE);
   if (case_sensitive < 0 && errno != 0 && errno != EINVAL) return -1;
-  // A volume that does not answer is taken at its kind's word; APFS and HFS+ ignore composition
+  // Only a volume that says it respects case is taken as exact; APFS and HFS+ ignore composition
   // even where they respect case.
-  *folds = case_sensitive == 0 || strcmp(fs.f_fstypename, "apfs") == 0 || strcmp(fs.f_fstypename, "hfs") == 0;
+  *folds = case_sensitive != 1 || strcmp(fs.f_fstypename, "apfs") == 0 || strcmp(fs.f_fstypename, "hfs") == 0;
   return 0;
 }
 

@@ -38,6 +38,8 @@ constexpr long kMagicBtrfs = 0x9123683e;
 constexpr long kMagicOverlay = 0x794c7630;
 constexpr long kMagicFuse = 0x65735546;
 constexpr long kMagicProc = 0x9fa0;
+constexpr long kMagicRamfs = static_cast<long>(0x858458f6);
+constexpr long kMagicSquashfs = 0x73717368;
 
 constexpr int kMaxLinks = 40;  // the kernel's own limit
 
@@ -74,20 +76,24 @@ bool KernelFoldsFor(long magic) {
   }
 }
 
+// Only kinds known to match names byte for byte count as exact. Every other kind may fold: a FUSE,
+// NFS, 9p or virtiofs volume passes on the names of whatever serves it (an exFAT stick, a Mac's
+// shared folder), and taking a folding volume as exact lets two spellings of one name pass as two.
 NameMatching MatchingOf(long magic) {
   switch (magic) {
-    case kMagicMsdos:
-    case kMagicExfat:
-    case kMagicNtfs:
-    case kMagicSmb:
-    case kMagicCifs:
-    case kMagicSmb2:
-    case kMagicHfs:
-    case kMagicHfsPlus:
-    case kMagicIso9660:
-      return NameMatching::kFolds;
-    default:
+    case kMagicExt4:
+    case kMagicF2fs:
+    case kMagicTmpfs:
       return KernelFoldsFor(magic) ? NameMatching::kPerFolder : NameMatching::kExact;
+    case kMagicXfs:
+    case kMagicBtrfs:
+    case kMagicOverlay:  // the kernel refuses case-folding layers
+    case kMagicProc:
+    case kMagicRamfs:
+    case kMagicSquashfs:
+      return NameMatching::kExact;
+    default:
+      return NameMatching::kFolds;
   }
 }
 

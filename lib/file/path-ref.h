@@ -49,11 +49,13 @@ int PathRefVolumeType(const char* path, std::string* type_name);
 
 // Whether the volume holding `path` treats two names as one when they differ only in letter case
 // or in Unicode composition (a folder "a" then found as "A"): so that a caller keeping its own
-// record of names made on that volume can key it as the volume matches. On macOS: a volume that
-// pathconf's _PC_CASE_SENSITIVE calls case-insensitive, and every APFS or HFS volume, case-sensitive
-// or not, since both ignore composition. On Linux: FAT, exFAT, NTFS, SMB, HFS and ISO 9660 volumes;
-// on ext4, f2fs and tmpfs, which fold only inside folders marked case-folding, whether `path` (or,
-// when it is not a folder, the folder holding it) is so marked, as the folders made inside it are.
+// record of names made on that volume can key it as the volume matches. A volume not known to match
+// byte for byte counts as folding: the cost is only names taken as one. On macOS: a volume that
+// pathconf's _PC_CASE_SENSITIVE does not call case-sensitive, and every APFS or HFS volume,
+// case-sensitive or not, since both ignore composition. On Linux: every kind except xfs, btrfs,
+// overlay, ramfs, squashfs and proc, which never fold, and ext4, f2fs and tmpfs, which fold only
+// inside folders marked case-folding: there whether `path` (or, when it is not a folder, the folder
+// holding it) is so marked, as the folders made inside it are. So FUSE, NFS, 9p and virtiofs fold.
 // 0 with `folds` set, or -1 with errno from statfs (`folds` untouched).
 int PathRefVolumeFoldsNames(const char* path, bool* folds);
 

@@ -23,13 +23,18 @@ extern char** environ;
 namespace testsupport {
 namespace {
 
-// "<ready fd> <ignore term> <linger ms> <marker>": set for the child only.
+// "<ready fd> <on term: 0 exit, 1 ignore, 2 sleep> <linger ms> <marker>": set for the child only.
 const char kModeVariable[] = "CORVANE_TEST_RUNNING_UI";
 
 char term_marker[PATH_MAX];
 int term_linger_ms = 0;
+bool term_sleeps = false;
 
 void OnTerm(int) {
+  if (term_sleeps) {
+    execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+    _exit(124);
+  }
   if (term_marker[0] != '\0') {
     const int fd = open(term_marker, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) close(fd);
@@ -46,7 +51,8 @@ bool RunAsStandInWhenAsked() {
   int ready = -1, ignore = 0, used = 0;
   if (sscanf(mode, "%d %d %d %n", &ready, &ignore, &term_linger_ms, &used) != 3) _exit(126);
   snprintf(term_marker, sizeof(term_marker), "%s", mode + used);
-  if (ignore) {
+  term_sleeps = ignore == 2;
+  if (ignore == 1) {
     signal(SIGTERM, SIG_IGN);
   } else {
     struct sigaction sa = {};
@@ -85,7 +91,8 @@ std::string CopyOfThisProgram(const std::string& folder) {
 
 }  // namespace
 
-pid_t StartRunningUi(const std::string& folder, const std::string& marker, int linger_ms, bool ignore_term) {
+pid_t StartRunningUi(const std::string& folder, const std::string& marker, int linger_ms, bool ignore_term,
+                     bool sleep_on_term) {
   (void)kStandIn;
   const std::string copy = CopyOfThisProgram(folder);
   if (copy.empty()) return -1;
@@ -98,7 +105,10 @@ pid_t StartRunningUi(const std::string& folder, const std::string& marker, int l
   // Everything the child needs is prepared here: between fork and exec it only calls async-signal-
   // safe functions.
   std::string mode = std::string(kModeVariable) + "=" + std::to_string(ready[1]) + " " +
-                     (ignore_term ? "1" : "0") + " " + std::to_string(linger_ms) + " " + marker;
+                     (sleep_on_term ? "2"
+                      : ignore_term ? "1"
+                                    : "0") +
+                     " " + std::to_string(linger_ms) + " " + marker;
   std::vector<char*> env;
   for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
   env.push_back(&mode[0]);

@@ -14,10 +14,11 @@ namespace testsupport {
 // Starts the stand-in from inside `folder` (created when missing). The copy it runs is removed as
 // soon as it runs, so the folder holds nothing new; the system still reports the path it started
 // from, as for a bundle replaced under a running program. On SIGTERM it creates `marker` (when not
-// empty), waits `linger_ms` and exits with status 0; with `ignore_term` it ignores SIGTERM. Returns
-// its pid once its handler is in place, or -1 after adding a test failure.
+// empty), waits `linger_ms` and exits with status 0; with `ignore_term` it ignores SIGTERM; with
+// `sleep_on_term` it runs /bin/sleep instead, under the same pid: another program from elsewhere.
+// Returns its pid once its handler is in place, or -1 after adding a test failure.
 pid_t StartRunningUi(const std::string& folder, const std::string& marker, int linger_ms,
-                     bool ignore_term = false);
+                     bool ignore_term = false, bool sleep_on_term = false);
 
 }  // namespace testsupport
 

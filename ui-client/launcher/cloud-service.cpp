@@ -694,6 +694,9 @@ int Service::PrepareUserEnv() {
 
 namespace {
 
+// In ~/.Corvane while a migration has not finished.
+constexpr char kMigrationMark[] = ".skyhold-migration";
+
 // `folder` with the folders above it in their stored form (a home reached through a link resolved)
 // and its own name as given, so that an exact test still tells whether the folder is kept under
 // this very spelling. `folder` itself when the folders above cannot be resolved.
@@ -703,32 +706,133 @@ ustring WithStoredParent(const ustring& folder) {
   return (parent == ustring("/") ? parent : parent + "/") + FSBaseName(folder);
 }
 
+// The folders a migration works on, their parents in stored form: the predecessor's files, the
+// link ~/.Skyhold when it is one (else empty), and the current product's folder.
+struct MigrationFolders {
+  ustring old_folder;
+  ustring old_link;
+  ustring new_folder;
+};
+
+// False, with a WARNING, when ~/.Skyhold links to a folder holding the home or ~/.Corvane, or lying
+// inside ~/.Corvane: removing it would remove them.
+bool FindMigrationFolders(MigrationFolders* f) {
+  f->old_folder = WithStoredParent(Utf8(QDir::toNativeSeparators(RegistryPath("user_skyhold_path"))));
+  f->new_folder = WithStoredParent(Utf8(QDir::toNativeSeparators(RegistryPath("user_corvane_path"))));
+  _FILE_INFO_tag info;
+  if (FSStat(f->old_folder, info, true) != 0 || info.type != FILE_TYPE_SYMLINK) return true;
+  ustring target = f->old_folder;
+  if (FSGetRealPath(target) != 0) return true;  // a dangling link: only the link goes
+  ustring home = Utf8(QDir::toNativeSeparators(Service::GetUserInstallPath())), corvane = f->new_folder;
+  FSGetRealPath(home);
+  FSGetRealPath(corvane);
+  if (FSIsParentFolder(target, home) || FSIsParentFolder(target, corvane) ||
+      FSIsParentFolder(corvane, target)) {
+    LOG_WARNING(kLog, "'%s' links to '%s', which holds the home or the Corvane folder: not migrating it",
+                f->old_folder.c_str(), target.c_str());
+    return false;
+  }
+  f->old_link = f->old_folder;
+  f->old_folder = target;
+  return true;
+}
+
+// Marks in `new_folder` that a migration has not finished, or removes the mark.
+void MarkMigration(const ustring& new_folder, bool unfinished) {
+  const ustring mark = new_folder + "/" + kMigrationMark;
+  if (!unfinished) {
+    FSRemove(mark, false);
+    return;
+  }
+  const int fd = open(mark.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    const int err = errno;
+    LOG_WARNING(kLog, "cannot mark the migration unfinished in '%s': %s (%d)", mark.c_str(), strerror(err),
+                err);
+    return;
+  }
+  close(fd);
+}
+
+// Whether a move of a folder to `path` may take its place: nothing there, or an empty folder (not
+// a link to one).
+bool FreeForFolder(const ustring& path) {
+  _FILE_INFO_tag info;
+  if (FSStat(path, info, false) != 0) return false;
+  if (!info.exists) return true;
+  DIR_HANDLE handle;
+  if (info.type != FILE_TYPE_DIRECTORY || FSOpenDir(path, 0, handle) != 0) return false;
+  DIR_ENTRY entry;
+  bool empty = true;
+  while (empty && FSReadDir(handle, entry) > 0)
+    empty = entry.name == ustring(".") || entry.name == ustring("..");
+  FSCloseDir(handle);
+  return empty;
+}
+
 }  // namespace
 
 void Service::MigrateService() {
-  const QString skyhold = QDir::toNativeSeparators(RegistryPath("user_skyhold_path"));
-  const QString corvane = QDir::toNativeSeparators(RegistryPath("user_corvane_path"));
-  // The exact tests below accept only stored forms; a home reached through a link has none of its
-  // own, so the paths are built from the home's stored form.
-  const ustring old_folder = WithStoredParent(Utf8(skyhold));
-  const ustring new_folder = WithStoredParent(Utf8(corvane));
-  const ustring old_data = old_folder + "/data";
-  const ustring new_data = new_folder + "/data";
+  migration_ran = true;
+  MigrationFolders f;
+  if (!FindMigrationFolders(&f)) return;
+  const ustring old_data = f.old_folder + "/data";
+  const ustring new_data = f.new_folder + "/data";
 
-  if (!IsFileExist(new_folder, true) && FSMKDir(new_folder, true) < 0) {
+  if (!IsFileExist(f.new_folder, true) && FSMKDir(f.new_folder, true) < 0) {
     LOG_ERROR(kLog, "Failed to create Corvane folder");
     return;
   }
-  if (IsFileExist(old_data, true) && FSRename(old_data, new_data, true) < 0)
+  if (IsFileExist(old_data, true) && FSRename(old_data, new_data, true) < 0) {
+    const int err = errno;
     LOG_ERROR(kLog, "Failed to move data to Corvane folder");
+    LOG_ERROR(kLog, "'%s' to '%s': %s (%d)", old_data.c_str(), new_data.c_str(), strerror(err), err);
+  }
   // Whatever kept the data where it is (a non-empty ~/.Corvane/data, a move cut off half-way, a path
   // not in its stored form), the folder that holds it must stay.
   if (IsFileExist(old_data, false)) {
-    LOG_ERROR(kLog, "keeping '%s': its data was not moved", old_folder.c_str());
+    LOG_ERROR(kLog, "keeping '%s': its data was not moved", f.old_folder.c_str());
+    MarkMigration(f.new_folder, true);
     return;
   }
-  if (IsFileExist(old_folder, true) && FSRemove(old_folder, false) < 0)
+  if (IsFileExist(f.old_folder, true) && FSRemove(f.old_folder, false) < 0) {
+    const int err = errno;
     LOG_ERROR(kLog, "Failed to remove old .Skyhold folder");
+    LOG_ERROR(kLog, "'%s': %s (%d)", f.old_folder.c_str(), strerror(err), err);
+    MarkMigration(f.new_folder, true);
+    return;
+  }
+  if (!f.old_link.empty()) FSRemove(f.old_link, false);  // the link, now that its folder is gone
+  MarkMigration(f.new_folder, false);
+}
+
+bool Service::PredecessorExists() {
+  MigrationFolders f;
+  return FindMigrationFolders(&f) && IsFileExist(f.old_folder, true);
+}
+
+Service::MigrationLeft Service::UnfinishedMigration() {
+  MigrationFolders f;
+  if (migration_ran || !FindMigrationFolders(&f) || !IsFileExist(f.new_folder + "/" + kMigrationMark, false))
+    return MigrationLeft::kNothing;
+  const ustring old_data = f.old_folder + "/data";
+  const ustring new_data = f.new_folder + "/data";
+  if (!IsFileExist(f.old_folder, false) && (f.old_link.empty() || !IsFileExist(f.old_link, false))) {
+    MarkMigration(f.new_folder, false);
+    return MigrationLeft::kNothing;
+  }
+  if (!IsFileExist(old_data, false)) {
+    LOG_WARNING(kLog, "'%s' was not removed when its data moved, removing it again", f.old_folder.c_str());
+    return MigrationLeft::kFolder;
+  }
+  if (!FreeForFolder(new_data)) {
+    LOG_WARNING(kLog, "the data in '%s' is still not moved: '%s' is not empty", old_data.c_str(),
+                new_data.c_str());
+    return MigrationLeft::kNothing;
+  }
+  LOG_WARNING(kLog, "the data in '%s' was not moved to '%s' before, moving it again", old_data.c_str(),
+              new_data.c_str());
+  return MigrationLeft::kData;
 }
 
 void Service::RemoveAgedFolders() {

@@ -106,8 +106,24 @@ class Service {
   // live copy.
   void RecoverInstallation(const std::function<bool(const UpgradeRecord&)>& may_finish);
   // Moves the predecessor's data (~/.Skyhold/data) to ~/.Corvane/data and removes ~/.Skyhold. When
-  // the data cannot be moved, ~/.Skyhold is kept whole: nothing of the user's data is removed.
+  // the data cannot be moved, ~/.Skyhold is kept whole: nothing of the user's data is removed. A
+  // ~/.Skyhold that links to a folder is migrated from that folder, which goes with the link. What
+  // does not finish (the data not moved, ~/.Skyhold not removed) is marked in ~/.Corvane for
+  // ResumeMigration on later starts; the mark goes once ~/.Skyhold is gone.
   virtual void MigrateService();
+  // Whether the predecessor's folder is there to migrate (a link to a folder: that folder), reached
+  // through links in the home folder as well.
+  bool PredecessorExists();
+  // Finishes, on a later start, a migration that an earlier one could not finish. Nothing here; the
+  // platform's service stops what may use the data first (MacService).
+  virtual void ResumeMigration() {}
+  // What is left of a migration an earlier start could not finish, for ResumeMigration: nothing
+  // (also when MigrateService ran in this start, or when ~/.Skyhold is gone, whose mark is then
+  // removed); only ~/.Skyhold to remove; or the data to move. Every answer but kNothing comes with
+  // one WARNING that says what is left and why; so does data that cannot move yet because
+  // ~/.Corvane/data is not empty, which is answered kNothing.
+  enum class MigrationLeft { kNothing, kFolder, kData };
+  MigrationLeft UnfinishedMigration();
 
   // The user's home folder, the base of every per-user path: HOME, or without it the account's home
   // in the password database (UserHomePath); empty when there is none, and start-up then stops.
@@ -122,6 +138,7 @@ class Service {
   int FSCopyPath(const ustring& src, const ustring& dst);
 
   int timeout;                 // stored by SetTimeout; nothing reads it
+  bool migration_ran = false;  // MigrateService ran in this start
   ustring app_path;            // the private bundle, from user_corvane_app_path
   VersionInfo target_version;  // of the package in the running bundle
   VersionInfo source_version;  // of the private bundle

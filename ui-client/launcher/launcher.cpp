@@ -50,6 +50,7 @@ void Worker::HandleServicce() {
   } else {
     LOG_DEBUG(kComponent, "no need to upgrade");
   }
+  service_->ResumeMigration();
   service_->RemoveAgedFolders();
   service_->PostUpgrade();
   LOG_DEBUG(kComponent, "done");

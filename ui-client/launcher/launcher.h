@@ -45,7 +45,8 @@ class Worker : public QObject {
 
  public slots:
   // The upgrade job, run once on the worker thread: PreUpgrade, IsNeedUpgrade, and when needed the
-  // dialog and HandlePackageUpgrade; then always RemoveAgedFolders, PostUpgrade and sigServiceDone.
+  // dialog and HandlePackageUpgrade; then always ResumeMigration, RemoveAgedFolders, PostUpgrade and
+  // sigServiceDone.
   void HandleServicce();
 
  private:

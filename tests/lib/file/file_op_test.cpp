@@ -16,7 +16,11 @@ enum : long {
   MSDOS_SUPER_MAGIC,
   EXT4_SUPER_MAGIC,
   TMPFS_MAGIC,
-  PROC_SUPER_MAGIC
+  PROC_SUPER_MAGIC,
+  XFS_SUPER_MAGIC,
+  BTRFS_SUPER_MAGIC,
+  FUSE_SUPER_MAGIC,
+  V9FS_MAGIC
 };
 #else
 #include <linux/magic.h>
@@ -30,6 +34,7 @@ enum : long {
 #include <string>
 #include <vector>
 
+#include "extended-attributes.h"
 #include "file-op.h"
 #include "file_test_util.h"
 #include "other_volume.h"
@@ -609,6 +614,27 @@ TEST_F(FileOpTest, RenameExactRefusesASourceThroughALinkedParent) {
   EXPECT_TRUE(Exists(at("real_dir/x")));
 }
 
+// A user attribute of `path` itself: set, or read ("" when it has none).
+int SetTag(const std::string& path, const std::string& value) {
+  return SetAttribute(-1, path.c_str(), "user.tag", value.data(), value.size());
+}
+std::string Tag(const std::string& path) {
+  char value[64];
+  const ssize_t n = GetAttribute(-1, path.c_str(), "user.tag", value, sizeof(value));
+  return n < 0 ? "" : std::string(value, static_cast<size_t>(n));
+}
+
+// Modification time in nanoseconds, of a link itself.
+long long MTime(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return -1;
+#ifdef __APPLE__
+  return st.st_mtimespec.tv_sec * 1000000000LL + st.st_mtimespec.tv_nsec;
+#else
+  return st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+#endif
+}
+
 TEST_F(FileOpTest, RenameAcrossVolumesMovesATreeWithLinksAndModes) {
   OtherVolume volume(at("vol"));
   UmaskGuard mask(077);
@@ -622,6 +648,13 @@ TEST_F(FileOpTest, RenameAcrossVolumesMovesATreeWithLinksAndModes) {
   ASSERT_EQ(0, chmod((tree + "/Versions/A/Resources/INFO").c_str(), 0644));
   ASSERT_EQ(0, symlink("A", (tree + "/Versions/Current").c_str()));
   ASSERT_EQ(0, symlink("Versions/Current/App", (tree + "/App").c_str()));
+  // As a rename keeps them: times from 2020 (a folder's set after its content), tags, hard links.
+  ASSERT_EQ(0, link((tree + "/Versions/A/App").c_str(), (tree + "/Versions/A/Resources/App").c_str()));
+  const struct timespec y2020[2] = {{1577836800, 123456789}, {1577836800, 123456789}};
+  for (const char* p : {"/Versions/A/Resources/INFO", "/Versions/A/Resources", "/Versions/Current", ""})
+    ASSERT_EQ(0, utimensat(AT_FDCWD, (tree + p).c_str(), y2020, AT_SYMLINK_NOFOLLOW)) << p;
+  ASSERT_EQ(0, SetTag(tree + "/Versions/A/App", "red"));
+  ASSERT_EQ(0, SetTag(tree + "/Versions", "blue"));
 
   EXPECT_EQ(0, FSRename(tree, at("vol/App.framework"), false));
   EXPECT_FALSE(Exists(tree));
@@ -637,6 +670,13 @@ TEST_F(FileOpTest, RenameAcrossVolumesMovesATreeWithLinksAndModes) {
   ustring target;
   ASSERT_EQ(0, FSReadSymbolicLink(moved + "/Versions/Current", target));
   EXPECT_STREQ("A", target.c_str());
+  for (const char* p : {"/Versions/A/Resources/INFO", "/Versions/A/Resources", "/Versions/Current", ""})
+    EXPECT_EQ(1577836800123456789LL, MTime(moved + p)) << p;
+  struct stat a, b;
+  ASSERT_EQ(0, stat((moved + "/Versions/A/App").c_str(), &a));
+  ASSERT_EQ(0, stat((moved + "/Versions/A/Resources/App").c_str(), &b));
+  EXPECT_EQ(a.st_ino, b.st_ino) << "hard links stay links of one file";
+  EXPECT_EQ("red blue", Tag(moved + "/Versions/A/App") + " " + Tag(moved + "/Versions"));
 }
 
 TEST_F(FileOpTest, RenameAcrossVolumesKeepsAFilesExecutableBit) {
@@ -698,46 +738,54 @@ TEST_F(FileOpTest, RenameAcrossVolumesNeverWritesThroughALink) {
   EXPECT_FALSE(Exists(at("vol/keep")));
 }
 
-// An entry swapped for a link while the walk is under way (here: while the first file is copied)
-// stops the move, and what the link points to is neither read nor moved.
+// The entry a move copies second, swapped for a link while it copies the first, stops the move,
+// and what the link points to is neither read nor moved: a folder in one tree, a file in the other.
 TEST_F(FileOpTest, RenameAcrossVolumesNeverFollowsAnEntrySwappedForALink) {
   OtherVolume volume(at("vol"));
   ASSERT_EQ(0, mkdir(at("outside").c_str(), 0755));
   WriteFile(at("outside/keep"), "k");
-  ASSERT_EQ(0, FSMKDirP(at("tree/sub"), nullptr, false, 0xFFFF));
-  WriteFile(at("tree/file"), "f");
-  WriteFile(at("tree/sub/file"), "s");
-  // Whichever of "file" and "sub" the walk takes first, the other becomes a link while it is copied.
-  g_before_next_fsync = [this](int fd) {
-    const std::string copying = testsupport::PathOfDescriptor(fd);
-    ASSERT_FALSE(copying.empty());
-    // The copy is built under a temporary name: only its last folder tells which file is copied.
-    const bool file_first = FSBaseName(FSParentPath(ustring(copying.c_str()))) != "sub";
-    const std::string swapped = at(file_first ? "tree/sub" : "tree/file");
-    ASSERT_EQ(0, rename(swapped.c_str(), at("aside").c_str()));
-    ASSERT_EQ(0, symlink(at(file_first ? "outside" : "outside/keep").c_str(), swapped.c_str()));
-  };
-  EXPECT_EQ(-3, FSRename(at("tree"), at("vol/tree"), false));
-  EXPECT_EQ(nullptr, g_before_next_fsync) << "the swap took place";
-  g_before_next_fsync = nullptr;
-  EXPECT_EQ(std::vector<std::string>{"keep"}, Entries(at("outside")));
-  EXPECT_EQ("k", ReadFile(at("outside/keep")));
-  EXPECT_EQ(std::vector<std::string>{}, Entries(at("vol"))) << "the partial copy is removed";
-  // The source is whole, but for the entry the test set aside.
-  const bool file_first = TypeAt(at("tree/sub")) == FILE_TYPE_SYMLINK;
-  EXPECT_EQ("f", ReadFile(at(file_first ? "tree/file" : "aside")));
-  EXPECT_EQ("s", ReadFile(at(file_first ? "aside/file" : "tree/sub/file")));
+  for (const bool folders : {true, false}) {
+    const std::string tree = at(folders ? "folders" : "files");
+    for (const char* name : {"a", "b"}) {
+      ASSERT_EQ(0, FSMKDirP(tree + (folders ? std::string("/") + name : ""), nullptr, false, 0xFFFF));
+      WriteFile(tree + "/" + name + (folders ? "/file" : ""), name);
+    }
+    std::vector<std::string> order;  // as the move lists them
+    DIR* dir = opendir(tree.c_str());
+    ASSERT_NE(nullptr, dir);
+    while (const struct dirent* e = readdir(dir))
+      if (e->d_name[0] != '.') order.push_back(e->d_name);
+    closedir(dir);
+    const std::string second = tree + "/" + order.at(1);
+    g_before_next_fsync = [&](int) {
+      ASSERT_EQ(0, rename(second.c_str(), at("aside").c_str()));
+      ASSERT_EQ(0, symlink(at(folders ? "outside" : "outside/keep").c_str(), second.c_str()));
+    };
+    EXPECT_EQ(-3, FSRename(tree, at("vol/tree"), false)) << second;
+    EXPECT_EQ(nullptr, g_before_next_fsync) << "the swap took place";
+    g_before_next_fsync = nullptr;
+    EXPECT_EQ(std::vector<std::string>{"keep"}, Entries(at("outside")));
+    EXPECT_EQ("k", ReadFile(at("outside/keep")));
+    EXPECT_EQ(std::vector<std::string>{}, Entries(at("vol"))) << "the partial copy is removed";
+    // The source is whole, but for the entry the test set aside.
+    EXPECT_EQ(order[0], ReadFile(tree + "/" + order[0] + (folders ? "/file" : "")));
+    EXPECT_EQ(order[1], ReadFile(at("aside") + (folders ? "/file" : "")));
+    ASSERT_EQ(0, FSRemove(at("aside"), false));
+  }
 }
 
-TEST_F(FileOpTest, RenameAcrossVolumesStopsAtAPipe) {
+// Pipes (and sockets) hold no data: a move leaves them out and says so.
+TEST_F(FileOpTest, RenameAcrossVolumesLeavesOutPipes) {
   OtherVolume volume(at("vol"));
+  LogCapture log(tmp());
   ASSERT_EQ(0, mkdir(at("tree").c_str(), 0755));
   ASSERT_EQ(0, mkfifo(at("tree/pipe").c_str(), 0644));
   WriteFile(at("tree/file"), "f");
-  EXPECT_EQ(-3, FSRename(at("tree"), at("vol/tree"), false));
-  EXPECT_TRUE(Exists(at("tree/pipe")));
-  EXPECT_EQ("f", ReadFile(at("tree/file")));
-  EXPECT_EQ(std::vector<std::string>{}, Entries(at("vol"))) << "no partial copy stays";
+  EXPECT_EQ(0, FSRename(at("tree"), at("vol/tree"), false));
+  EXPECT_FALSE(Exists(at("tree")));
+  EXPECT_EQ(std::vector<std::string>{"file"}, Entries(at("vol/tree")));
+  EXPECT_EQ("WARNING",
+            log.level_of("FSRename: '" + at("tree/pipe") + "' is left out: a named pipe holds no data"));
 }
 
 // Across volumes as on one: a folder takes the place of nothing or of an empty folder, anything else
@@ -1107,12 +1155,15 @@ TEST_F(FileOpTest, VolumeKindQueries) {
     const char* name;
     bool network;
     bool fat;
-    bool folds;  // names differing only in case are one (ext4 and tmpfs: only in a marked folder)
+    bool folds;  // names differing only in case are one (ext4 and tmpfs: only in a marked folder;
+                 // NFS, FUSE and 9p pass on another volume's names: taken as folding)
   } kinds[] = {
-      {NFS_SUPER_MAGIC, "nfs", true, false, false},    {SMB_SUPER_MAGIC, "smbfs", true, false, true},
+      {NFS_SUPER_MAGIC, "nfs", true, false, true},     {SMB_SUPER_MAGIC, "smbfs", true, false, true},
       {CIFS_SUPER_MAGIC, "smbfs", true, false, true},  {SMB2_SUPER_MAGIC, "smbfs", true, false, true},
       {MSDOS_SUPER_MAGIC, "msdos", false, true, true}, {EXT4_SUPER_MAGIC, "ext4", false, false, false},
       {TMPFS_MAGIC, "tmpfs", false, false, false},     {PROC_SUPER_MAGIC, "proc", false, false, false},
+      {XFS_SUPER_MAGIC, "xfs", false, false, false},   {BTRFS_SUPER_MAGIC, "btrfs", false, false, false},
+      {FUSE_SUPER_MAGIC, "fuse", false, false, true},  {V9FS_MAGIC, "9p", false, false, true},
   };
   for (const auto& kind : kinds) {
     g_fake_volume = {at("share"), kind.magic, kind.name};

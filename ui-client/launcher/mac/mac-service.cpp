@@ -3,10 +3,12 @@
 #include <errno.h>
 #include <limits.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -100,14 +102,15 @@ PidFileProcess Describe(const PidFile& file) {
   return p;
 }
 
-// True when the process `file` names is the interface to stop; otherwise says why not.
-bool IsInterfaceToStop(const PidFile& file) {
+// True when the process `file` names is the interface to stop, with what is known of it in
+// `process`; otherwise says why not.
+bool IsInterfaceToStop(const PidFile& file, PidFileProcess* process) {
   const char* path = file.path.c_str();
   if (file.pid == getpid()) {
     LOG_NOTE(kLog, "pid file '%s' names this launcher (%d), not signalling it", path, file.pid);
     return false;
   }
-  const PidFileProcess p = Describe(file);
+  const PidFileProcess& p = *process = Describe(file);
   if (IsInterfaceProcess(p)) return true;
   if (p.executable_known) {
     LOG_NOTE(kLog, "process %d runs '%s', not a program inside '%s', not signalling it", file.pid,
@@ -119,10 +122,26 @@ bool IsInterfaceToStop(const PidFile& file) {
   return false;
 }
 
+// Sends `sig` to the process `p` describes, saying at INFO which process gets it.
+int SendSignal(pid_t pid, int sig, const PidFileProcess& p) {
+  char started[64] = "unknown";
+  if (p.start_known) {
+    const time_t seconds = static_cast<time_t>(p.started_ns / 1000000000LL);
+    struct tm local;
+    if (localtime_r(&seconds, &local) != nullptr) {
+      const size_t n = strftime(started, sizeof(started), "%Y-%m-%d %H:%M:%S", &local);
+      snprintf(started + n, sizeof(started) - n, ".%06lld", p.started_ns % 1000000000LL / 1000);
+    }
+  }
+  LOG_INFO(kLog, "sending signal %d to process %d (program '%s', started %s)", sig, pid,
+           p.executable_known ? p.executable.c_str() : "unknown", started);
+  return SignalProcess(pid, sig);
+}
+
 // SIGTERM, then up to kStopProbes probes a second apart. True when the process is gone (or was
 // already), false when it still runs after the last probe.
-bool TerminateAndWait(pid_t pid) {
-  if (SignalProcess(pid, SIGTERM) != 0) {
+bool TerminateAndWait(pid_t pid, const PidFileProcess& p) {
+  if (SendSignal(pid, SIGTERM, p) != 0) {
     int err = errno;
     if (err == ESRCH) return true;
     LOG_ERROR(kLog, "kill: %s (%d)", strerror(err), err);
@@ -235,13 +254,23 @@ int MacService::HandlePackageUpgrade() {
     LOG_DEBUG(kLog, "local appdata exist");
     StopService();
   } else {
-    const QString skyhold = QDir::toNativeSeparators(RegistryPath("user_skyhold_path"));
-    if (IsFileExist(Utf8(skyhold), true)) {
-      StopServiceByPath(skyhold);
+    if (PredecessorExists()) {
+      StopServiceByPath(QDir::toNativeSeparators(RegistryPath("user_skyhold_path")));
       MigrateService();
     }
   }
   return PrepareUserEnv();
+}
+
+void MacService::ResumeMigration() {
+  const MigrationLeft left = UnfinishedMigration();
+  if (left == MigrationLeft::kNothing) return;
+  if (left == MigrationLeft::kData) {
+    // The data moves into ~/.Corvane/data: neither product's interface may be using it meanwhile.
+    StopService();
+    StopServiceByPath(QDir::toNativeSeparators(RegistryPath("user_skyhold_path")));
+  }
+  MigrateService();
 }
 
 void MacService::PostUpgrade() {
@@ -259,11 +288,12 @@ void MacService::StopService() {
 
 void MacService::StopServiceByPath(const QString& folder) {
   PidFile file;
-  if (!ReadPidFile(folder, &file) || !IsInterfaceToStop(file)) return;
-  if (TerminateAndWait(file.pid)) return;
+  PidFileProcess process;
+  if (!ReadPidFile(folder, &file) || !IsInterfaceToStop(file, &process)) return;
+  if (TerminateAndWait(file.pid, process)) return;
   // The number may have been taken by a new process while we waited.
-  if (!IsInterfaceToStop(file)) return;
-  SignalProcess(file.pid, SIGKILL);
+  if (!IsInterfaceToStop(file, &process)) return;
+  SendSignal(file.pid, SIGKILL, process);
 }
 
 bool MacService::PerUserBinPathExist() {

@@ -21,9 +21,13 @@ class MacService : public Service {
   void StopService() override;
   // First checks the shipped package against the digest the bundle recorded (package-digest.h): a
   // damaged one gives -1 with nothing stopped, moved or replaced. Then stops what runs; when the
-  // per-user interface executable is missing and ~/.Skyhold exists, stops the predecessor and
-  // migrates its data; then PrepareUserEnv(). 0 on success.
+  // per-user interface executable is missing and ~/.Skyhold exists (PredecessorExists), stops the
+  // predecessor and migrates its data; then PrepareUserEnv(). 0 on success.
   int HandlePackageUpgrade() override;
+  // Finishes a migration an earlier start could not finish (UnfinishedMigration): when the data is
+  // to move, stops both products' interfaces first; when only ~/.Skyhold is left to remove, stops
+  // nothing.
+  void ResumeMigration() override;
   // LaunchPerUserBin(), logging a failure; a copy known unfinished (IsUnfinishedInstallation) is not
   // started, with an ERROR: the next start repairs it.
   void PostUpgrade() override;
@@ -43,7 +47,8 @@ class MacService : public Service {
   // Stops the process named by `folder`/ui.pid: SIGTERM, up to 15 one-second probes, then SIGKILL.
   // Nothing is signalled when the file is missing, unreadable or names no pid above 0, when the pid
   // is this launcher's, or when the process is not the interface (IsInterfaceProcess), checked
-  // again before SIGKILL in case the number was taken by a new process meanwhile.
+  // again before SIGKILL in case the number was taken by a new process meanwhile. Each signal sent
+  // is logged at INFO with the pid, the program and its start time.
   void StopServiceByPath(const QString& folder);
   // True when the per-user interface executable exists (executable or not).
   bool PerUserBinPathExist();
@@ -67,18 +72,22 @@ struct PidFileProcess {
   long long written_ns = 0;  // when the pid file was last written, by the file system's clock
 };
 
-// A pid file written on a network home folder carries the server's clock, and the wall clock may
-// step: a process that started up to this long after its pid file was written may have written it.
-constexpr long long kPidFileClockSlackNs = 10LL * 60 * 1000000000LL;
+// The clocks' granularity between the interface starting and writing its pid file: a start time is
+// exact to a microsecond on macOS and cut down to a clock tick (10 ms) on Linux, which only makes it
+// earlier; a file's modification time is cut down to its volume's granularity, at most two seconds
+// (FAT; HFS+ and ext4 with small inodes keep whole seconds), and Linux takes it from a clock that
+// may lag a tick behind. A process that started later than this after the file was written did not
+// write it.
+constexpr long long kPidFileClockSlackNs = 2LL * 1000000000LL + 20LL * 1000000LL;
 
 // True when the process may be the interface that wrote the pid file: its program lies inside the
 // file's folder (as named or with links resolved), or it started no later than the file was last
 // written, allowing kPidFileClockSlackNs of difference. Either is enough: an interface run through
 // an interpreter, the predecessor's interface running from elsewhere, or one the system runs from a
 // translocated path lies outside the folder but started before writing its pid file, while a
-// process that took over a recycled number always started after the file was written. False only
-// when everything known speaks against it; with neither known, true: the stop must never leave the
-// real interface running while its bundle is replaced.
+// process that took over a recycled number started after the file was written. False only when
+// everything known speaks against it; with neither known, true: the stop must never leave the real
+// interface running while its bundle is replaced.
 bool IsInterfaceProcess(const PidFileProcess& process);
 
 #endif  // CORVANE_UI_CLIENT_LAUNCHER_MAC_MAC_SERVICE_H_
