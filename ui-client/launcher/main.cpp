@@ -104,6 +104,14 @@ int main(int argc, char** argv) {
   }
 
   // 9. Only one launcher per user and home folder; a second one leaves one line in the first one's log.
+  // Unable to tell (the lock's place taken by something else), it stops rather than risk a second
+  // upgrade of the same private copy.
+  if (!app.lockFailure().isEmpty()) {
+    Logger::ReleaseOwnNotes();
+    LOG_ERROR(kComponent, "cannot take the single-instance lock, stopping: %s",
+              qUtf8Printable(app.lockFailure()));
+    return 1;
+  }
   if (app.isRunning()) {
     LOG_DEBUG(kComponent, "app has already launched, return");
     return 0;

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include "UserHome.h"
+#include "regular_file.h"
 
 QString QtSingleApplication::lockFilePath() {
   const QString home = UserHomePath();
@@ -28,14 +29,21 @@ QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool /*GUIenabl
   // The per-user folder may not exist yet on a first start.
   QDir().mkpath(QFileInfo(lock).path());
   const QByteArray path = QFile::encodeName(lock);
-  // O_CLOEXEC: the programs the launcher starts must not inherit, and so keep, the lock.
-  do {
-    lock_fd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  } while (lock_fd_ < 0 && errno == EINTR);
+  // Created when missing, never through a link (a dangling one would create its target elsewhere),
+  // only a regular file, closed on exec (the programs the launcher starts must not keep the lock).
+  int error = 0;
+  lock_fd_ = OpenRegularFile(path.constData(), "lock", &error);
   if (lock_fd_ < 0) {
-    const int err = errno;
-    qWarning("single instance: cannot open lock file '%s': %s (errno %d); assuming no other instance",
-             path.constData(), strerror(err), err);
+    const QString why = QString::fromLocal8Bit(RegularFileErrorText(error).c_str());
+    if (error == kNotRegularFile || error == ELOOP || error == EISDIR || error == ENXIO) {
+      // Something else stands in the lock's place: running anyway would silently drop the protection.
+      lock_failure_ = QStringLiteral("'%1' is not a regular file (%2); remove it").arg(lock, why);
+    } else {
+      // A home folder where nothing can be created (read-only, full): no launcher can change anything
+      // there either, so running alone is not at stake.
+      qWarning("single instance: cannot open lock file '%s': %s (errno %d); assuming no other instance",
+               path.constData(), qUtf8Printable(why), error);
+    }
     return;
   }
   int rc;
@@ -62,4 +70,8 @@ QtSingleApplication::~QtSingleApplication() {
 
 bool QtSingleApplication::isRunning() const {
   return running_;
+}
+
+QString QtSingleApplication::lockFailure() const {
+  return lock_failure_;
 }

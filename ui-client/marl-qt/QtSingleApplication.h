@@ -27,9 +27,15 @@ class QtSingleApplication : public QApplication {
   ~QtSingleApplication() override;
 
   // True when another launcher held the lock for this home folder when this object was created. Never
-  // changes afterwards. When the lock file cannot be opened at all (for example, the home folder is not
-  // writable, or there is no home folder), false: running twice is better than never running.
+  // changes afterwards. When the lock file cannot be created at all (for example, the home folder is not
+  // writable, or there is no home folder), false: nothing can be changed there, by this launcher or
+  // another.
   bool isRunning() const;
+
+  // Why this launcher cannot know that it runs alone, for the caller to stop with: something other
+  // than a regular file stands at the lock's path (a link, dangling or not, a folder, a named pipe).
+  // Empty otherwise. Never changes after construction.
+  QString lockFailure() const;
 
   // The lock file for the current home folder (for diagnostics and tests); empty without a home folder.
   static QString lockFilePath();
@@ -37,6 +43,7 @@ class QtSingleApplication : public QApplication {
  private:
   int lock_fd_ = -1;
   bool running_ = false;
+  QString lock_failure_;
 };
 
 #endif  // CORVANE_UI_CLIENT_MARL_QT_QTSINGLEAPPLICATION_H_
