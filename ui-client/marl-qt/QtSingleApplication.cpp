@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -35,15 +36,15 @@ QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool /*GUIenabl
   lock_fd_ = OpenRegularFile(path.constData(), "lock", &error);
   if (lock_fd_ < 0) {
     const QString why = QString::fromLocal8Bit(RegularFileErrorText(error).c_str());
-    if (error == kNotRegularFile || error == ELOOP || error == EISDIR || error == ENXIO) {
-      // Something else stands in the lock's place: running anyway would silently drop the protection.
-      lock_failure_ = QStringLiteral("'%1' is not a regular file (%2); remove it").arg(lock, why);
-    } else {
-      // A home folder where nothing can be created (read-only, full): no launcher can change anything
-      // there either, so running alone is not at stake.
-      qWarning("single instance: cannot open lock file '%s': %s (errno %d); assuming no other instance",
-               path.constData(), qUtf8Printable(why), error);
-    }
+    // Something in the lock's place that cannot serve as the lock (a link, a folder, a pipe, a file
+    // this account cannot open): running anyway would silently drop the protection. Where nothing
+    // could be created at all (a read-only or full home), no launcher can change anything either.
+    struct stat st;
+    lock_failure_fatal_ = ::lstat(path.constData(), &st) == 0;
+    lock_failure_ = lock_failure_fatal_
+                        ? QStringLiteral("'%1' cannot serve as the lock (%2); remove it").arg(lock, why)
+                        : QStringLiteral("'%1' cannot be created (%2)").arg(lock, why);
+    qWarning("single instance: %s", qUtf8Printable(lock_failure_));
     return;
   }
   int rc;
@@ -57,8 +58,10 @@ QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool /*GUIenabl
   if (err == EWOULDBLOCK) {
     running_ = true;
   } else {
-    qWarning("single instance: cannot lock '%s': %s (errno %d); assuming no other instance", path.constData(),
-             strerror(err), err);
+    // A file system without locks (some network ones): nobody can take it, so nobody is kept out.
+    lock_failure_ =
+        QStringLiteral("'%1' cannot be locked (%2)").arg(lock, QString::fromLocal8Bit(strerror(err)));
+    qWarning("single instance: %s", qUtf8Printable(lock_failure_));
   }
 }
 
@@ -74,4 +77,8 @@ bool QtSingleApplication::isRunning() const {
 
 QString QtSingleApplication::lockFailure() const {
   return lock_failure_;
+}
+
+bool QtSingleApplication::lockFailureIsFatal() const {
+  return lock_failure_fatal_;
 }

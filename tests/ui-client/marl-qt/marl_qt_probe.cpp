@@ -1,7 +1,7 @@
 // Child process for the marl-qt tests: one application object per process, as in the launcher.
 //   marl_qt_probe single    prints "running=0" or "running=1"; with 0 it keeps its application object
 //                           (and the lock) until its standard input closes or it is killed; "refused"
-//                           when the lock cannot be taken (lockFailure)
+//                           when a failure to take the lock must stop it (lockFailureIsFatal)
 //   marl_qt_probe language  prints HalcLocale's default language code
 //   marl_qt_probe dpi       prints DPIinfo::getDPI() for the primary screen
 //   marl_qt_probe dpi-scaled  the same with Qt's high-DPI scaling attribute set
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
   }
   if (strcmp(mode, "single") == 0) {
     QtSingleApplication app(argc, argv, true);
-    if (!app.lockFailure().isEmpty()) {
+    if (app.lockFailureIsFatal()) {
       printf("refused\n");
       return 0;
     }
