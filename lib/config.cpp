@@ -1,7 +1,8 @@
 #include "config.h"
 
+#include <algorithm>
 #include <climits>
-#include <cstdio>
+#include <cstring>
 
 #include "regular_file.h"
 
@@ -9,6 +10,8 @@ namespace {
 
 // 8191 bytes per piece, the line feed included; longer lines arrive as several pieces.
 constexpr int kLineBufferSize = 8192;
+// ui.pid holds one line and launcher.debug a line per component; anything far larger is neither.
+constexpr size_t kMaxFileSize = 64 * 1024;
 
 bool IsBlank(unsigned char c) {
   return c == ' ' || (c >= 9 && c <= 13);
@@ -32,30 +35,30 @@ char* SkipBlanks(char* p) {
 
 int Config::read(const std::string& path) {
   if (path.empty()) return -1;
-  // Never waits on a named pipe or a device put where the file belongs, and takes only a regular file.
-  FILE* fp = OpenRegularStream(path.c_str(), "r", nullptr);
-  if (fp == nullptr) return -1;
-
-  int result = 0;
+  // Never waits on a named pipe or a device put where the file belongs, takes only a regular file, and
+  // reads no further than the bound. A read error must not pass for a short, valid file.
+  std::string text;
+  if (ReadRegularFile(path.c_str(), kMaxFileSize, &text, nullptr) != 0) return -1;
   char line[kLineBufferSize];
   std::string key, value;
-  while (fgets(line, sizeof(line), fp) != nullptr) {
-    int rc = parse(line, kLineBufferSize, key, value);
+  size_t pos = 0;
+  while (pos < text.size()) {
+    // The piece fgets would give: up to and including a line feed, at most kLineBufferSize - 1 bytes.
+    size_t end = text.find('\n', pos);
+    end = end == std::string::npos ? text.size() : end + 1;
+    end = std::min(end, pos + kLineBufferSize - 1);
+    memcpy(line, text.data() + pos, end - pos);
+    line[end - pos] = '\0';
+    pos = end;
+    const int rc = parse(line, kLineBufferSize, key, value);
     if (rc == 0) {
       entries[key] = value;
     } else if (rc == 2) {
       entries.clear();
-      result = -1;
-      break;
+      return -1;
     }
   }
-  // A read error (a folder, an I/O failure) must not pass for a short, valid file.
-  if (result == 0 && ferror(fp)) {
-    entries.clear();
-    result = -1;
-  }
-  fclose(fp);
-  return result;
+  return 0;
 }
 
 int Config::parse(char* line, int /*length*/, std::string& key, std::string& value) {

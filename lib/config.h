@@ -15,9 +15,10 @@ class Config {
   // Adds the pairs of the file at `path` to `entries`; a key seen before (in this file or an
   // earlier read) takes the new value. Returns 0, or -1 for an empty path, a file that cannot be
   // opened or read to its end (an I/O error), anything but a regular file (a folder, a named pipe, a
-  // device: the open never waits for one), or a syntax error on any line, in which case
-  // `entries` is left empty (pairs from earlier reads included). Lines longer than 8191 bytes are parsed in
-  // pieces, each as a line.
+  // device: the open never waits for one) or a file larger than 64 KiB (its size is checked before
+  // it is read, and no more is ever read), all of which add nothing; or for a syntax error on any
+  // line, in which case `entries` is left empty (pairs from earlier reads included). Lines longer
+  // than 8191 bytes are parsed in pieces, each as a line.
   int read(const std::string& path);
 
   // Parses one zero-terminated line in place (terminators are written into `line`; `length` is

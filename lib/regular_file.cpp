@@ -14,10 +14,10 @@ int Fail(int* error, int value) {
   return -1;
 }
 
-int OpenNonBlocking(const char* path, int flags) {
+int OpenNonBlocking(const char* path, int flags, mode_t mode) {
   int fd;
   do {
-    fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, mode);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -26,14 +26,18 @@ int OpenNonBlocking(const char* path, int flags) {
 
 int OpenRegularFile(const char* path, const char* mode, int* error) {
   int flags;
+  mode_t permissions = 0666;
   if (mode != nullptr && strcmp(mode, "r") == 0) {
     flags = O_RDONLY;
   } else if (mode != nullptr && strcmp(mode, "a") == 0) {
     flags = O_WRONLY | O_APPEND | O_CREAT;
+  } else if (mode != nullptr && strcmp(mode, "lock") == 0) {
+    flags = O_RDWR | O_CREAT | O_NOFOLLOW;
+    permissions = 0600;
   } else {
     return Fail(error, EINVAL);
   }
-  const int fd = OpenNonBlocking(path, flags);
+  const int fd = OpenNonBlocking(path, flags, permissions);
   if (fd < 0) return Fail(error, errno);
   struct stat st;
   if (fstat(fd, &st) != 0) {
@@ -66,28 +70,40 @@ FILE* OpenRegularStream(const char* path, const char* mode, int* error) {
   return fp;
 }
 
-int ReadRegularFile(const char* path, std::string* content, int* error) {
+int ReadRegularFile(const char* path, size_t max_size, std::string* content, int* error) {
   content->clear();
   const int fd = OpenRegularFile(path, "r", error);
   if (fd < 0) return -1;
-  char buffer[8192];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof(buffer));
+  struct stat st;
+  int err = fstat(fd, &st) != 0 ? errno : 0;
+  if (err == 0 && static_cast<unsigned long long>(st.st_size) > max_size) err = kFileTooLarge;
+  // One byte more than fstat tells shows the end; one byte past the bound, a file grown too large.
+  if (err == 0) content->resize(static_cast<size_t>(st.st_size) + 1);
+  size_t size = 0;
+  while (err == 0 && size <= max_size) {
+    if (size == content->size()) content->resize(max_size + 1);
+    const ssize_t n = read(fd, &(*content)[size], content->size() - size);
     if (n > 0) {
-      content->append(buffer, static_cast<size_t>(n));
+      size += static_cast<size_t>(n);
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
-      const int err = errno;
-      close(fd);
-      content->clear();
-      return Fail(error, err);
+      err = errno;
     }
   }
   close(fd);
+  if (err == 0 && size > max_size) err = kFileTooLarge;
+  if (err != 0) {
+    content->clear();
+    content->shrink_to_fit();
+    return Fail(error, err);
+  }
+  content->resize(size);
   return 0;
 }
 
 std::string RegularFileErrorText(int error) {
-  return error == kNotRegularFile ? std::string("not a regular file") : std::string(strerror(error));
+  if (error == kNotRegularFile) return "not a regular file";
+  if (error == kFileTooLarge) return "too large";
+  return strerror(error);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "regular_file.h"
 #include "temp_dir.h"
 
 namespace {
@@ -116,6 +117,24 @@ TEST_F(ConfigReadTest, OnlyRegularFilesAreReadAndNothingWaits) {
   ASSERT_EQ(symlink(at("real").c_str(), at("link").c_str()), 0);
   EXPECT_EQ(config.read(at("link")), 0);
   EXPECT_EQ(config.entries.at("pid"), "7");
+}
+
+// ui.pid and launcher.debug are small: a larger file is refused by its size before it is read (a
+// sparse one of 1 GiB costs nothing), and one whose size tells nothing is read no further than the bound.
+TEST_F(ConfigReadTest, FilesBeyondTheBoundAreRefused) {
+  std::string lines;
+  while (lines.size() <= 64 * 1024) lines += "k" + std::to_string(lines.size()) + "=1\n";
+  EXPECT_EQ(ReadText(lines), -1);
+  ASSERT_EQ(truncate(at("file.conf").c_str(), 1LL << 30), 0);
+  EXPECT_EQ(config.read(at("file.conf")), -1);
+  EXPECT_TRUE(config.entries.empty());
+#ifdef __linux__
+  std::string content;
+  int error = 0;
+  EXPECT_EQ(ReadRegularFile("/proc/self/maps", 16, &content, &error), -1) << "procfs gives size 0";
+  EXPECT_EQ(error, kFileTooLarge);
+  EXPECT_TRUE(content.empty());
+#endif
 }
 
 TEST_F(ConfigReadTest, LongLinesArriveInPieces) {

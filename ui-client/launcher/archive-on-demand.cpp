@@ -108,6 +108,11 @@ int archive_read_open_filename(archive* a, const char* file, size_t block) {
   return library != nullptr ? library(a, file, block) : ARCHIVE_FATAL;
 }
 
+int archive_read_open_fd(archive* a, int fd, size_t block) {
+  static const auto library = Find(archive_read_open_fd, "archive_read_open_fd");
+  return library != nullptr ? library(a, fd, block) : ARCHIVE_FATAL;
+}
+
 int archive_read_next_header(archive* a, archive_entry** entry) {
   static const auto library = Find(archive_read_next_header, "archive_read_next_header");
   return library != nullptr ? library(a, entry) : ARCHIVE_FATAL;

@@ -441,7 +441,7 @@ UpgradeRecord ReadUpgradeRecord(const ustring& app, bool* unusable) {
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < static_cast<off_t>(kMaxRecord);
   while (ok && text.size() < kMaxRecord) {
     char buffer[kMaxRecord];
-    const ssize_t got = read(fd, buffer, sizeof(buffer));
+    const ssize_t got = read(fd, buffer, kMaxRecord - text.size());  // never past the bound
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       ok = got == 0;

@@ -34,6 +34,7 @@ extern "C" int removexattr(const char* path, const char* name, int options);
 #include "log.h"
 #include "path-ref.h"
 #include "progress.h"
+#include "regular_file.h"
 #include "strtable.h"
 #include "ustring.h"
 
@@ -412,8 +413,34 @@ class Placer {
   std::string place_;
 };
 
-// Opens `archive_path` for reading with every filter and format. The reader, or null after logging.
-archive* OpenForReading(const ustring& archive_path) {
+// Hands `reader` the package at `archive_path`, opened as every input is (regular_file.h): never
+// waiting, a regular file only, so a named pipe put in its place fails here instead of stalling the
+// upgrade. The descriptor, which the caller closes after archive_read_free, or -1 after logging why:
+// as "archive_read_open_filename failed: '<why>'" when `counting`, else as "Failed to read file
+// '<path>' ('<why>')", the lines these steps have always written.
+int OpenArchive(archive* reader, const ustring& archive_path, bool counting) {
+  int error = 0;
+  const int fd = OpenRegularFile(archive_path.c_str(), "r", &error);
+  std::string why;
+  if (fd < 0) {
+    why = "cannot open '" + std::string(archive_path.c_str()) + "': " + RegularFileErrorText(error);
+  } else if (archive_read_open_fd(reader, fd, kBlockSize) != ARCHIVE_OK) {
+    why = ReasonOf(reader);
+    close(fd);
+  } else {
+    return fd;
+  }
+  if (counting) {
+    LOG_ERROR(kLog, "archive_read_open_filename failed: '%s'", why.c_str());
+  } else {
+    LOG_ERROR(kLog, "Failed to read file '%s' ('%s')", archive_path.c_str(), why.c_str());
+  }
+  return -1;
+}
+
+// Opens `archive_path` for reading with every filter and format into `*fd` (OpenArchive). The
+// reader, or null after logging.
+archive* OpenForReading(const ustring& archive_path, int* fd) {
   archive* reader = archive_read_new();
   if (reader == nullptr) {
     LOG_ERROR(kLog, "Allocate archive failed");
@@ -421,8 +448,8 @@ archive* OpenForReading(const ustring& archive_path) {
   }
   archive_read_support_filter_all(reader);
   archive_read_support_format_all(reader);
-  if (archive_read_open_filename(reader, archive_path.c_str(), kBlockSize) != ARCHIVE_OK) {
-    LOG_ERROR(kLog, "archive_read_open_filename failed: '%s'", ReasonOf(reader).c_str());
+  *fd = OpenArchive(reader, archive_path, true);
+  if (*fd < 0) {
     archive_read_free(reader);
     return nullptr;
   }
@@ -682,12 +709,10 @@ int Extractor::Extract() {
 
   int result = -1;
   std::vector<std::string> with_metadata;
-  if (archive_read_open_filename(reader, archive_path.c_str(), kBlockSize) != ARCHIVE_OK) {
-    LOG_ERROR(kLog, "Failed to read file '%s' ('%s')", archive_path.c_str(), ReasonOf(reader).c_str());
-  } else {
-    result = UnpackEntries(reader, writer, dest, NamesFold(dest), total, &with_metadata);
-  }
+  const int fd = OpenArchive(reader, archive_path, false);
+  if (fd >= 0) result = UnpackEntries(reader, writer, dest, NamesFold(dest), total, &with_metadata);
   archive_read_free(reader);
+  if (fd >= 0) close(fd);
   // Closing gives the folders their deferred metadata; a failure there is libarchive's and logged.
   if (archive_write_close(writer) != ARCHIVE_OK)
     LOG_WARNING(kLog, "archive_write_close failed: '%s'", ReasonOf(writer).c_str());
@@ -702,7 +727,8 @@ int Extractor::Count() {
     return -1;
   }
   Utf8Names utf8_names;
-  archive* reader = OpenForReading(archive_path);
+  int fd = -1;
+  archive* reader = OpenForReading(archive_path, &fd);
   if (reader == nullptr) return -1;
   int count = 0;
   archive_entry* entry = nullptr;
@@ -715,6 +741,7 @@ int Extractor::Count() {
   if (r != ARCHIVE_EOF)
     LOG_ERROR(kLog, "counting stopped after %d entries: '%s'", count, ReasonOf(reader).c_str());
   archive_read_free(reader);
+  close(fd);
   return count;
 }
 
@@ -724,7 +751,8 @@ int Extractor::List() {
     return -1;
   }
   Utf8Names utf8_names;
-  archive* reader = OpenForReading(archive_path);
+  int fd = -1;
+  archive* reader = OpenForReading(archive_path, &fd);
   if (reader == nullptr) return -1;
   archive_entry* entry = nullptr;
   while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
@@ -735,6 +763,7 @@ int Extractor::List() {
   }
   archive_read_close(reader);
   archive_read_free(reader);
+  close(fd);
   return 0;
 }
 

@@ -104,11 +104,23 @@ int main(int argc, char** argv) {
   }
 
   // 9. Only one launcher per user and home folder; a second one leaves one line in the first one's log.
+  // Unable to tell (the lock's place taken by something else), it stops rather than risk a second
+  // upgrade of the same private copy.
+  if (app.lockFailureIsFatal()) {
+    Logger::ReleaseOwnNotes();
+    LOG_ERROR(kComponent, "cannot take the single-instance lock, stopping: %s",
+              qUtf8Printable(app.lockFailure()));
+    return 1;
+  }
   if (app.isRunning()) {
     LOG_DEBUG(kComponent, "app has already launched, return");
     return 0;
   }
   Logger::ReleaseOwnNotes();
+  if (!app.lockFailure().isEmpty()) {
+    LOG_WARNING(kComponent, "cannot take the single-instance lock, running without it: %s",
+                qUtf8Printable(app.lockFailure()));
+  }
   // The path dump belongs to the log of the launcher that runs. Keys 2, 4, 5 and 6 are never
   // registered: they show empty.
   if (logging) WritePathDump();

@@ -136,20 +136,15 @@ enum class Recorded { kMissing, kFound, kUnreadable, kMalformed };
 // The SHA-256 recorded in the digest file at `path`, in lower case: 64 hex digits at the start,
 // followed by the end of the file or white space (and, as the tools write it, the package's name).
 Recorded ReadRecordedDigest(const char* path, std::string* hex) {
-  const int fd = OpenForReading(path);
-  if (fd < 0) return errno == ENOENT ? Recorded::kMissing : Recorded::kUnreadable;
-  unsigned char text[kMaxDigestFile + 1];
-  size_t size = 0;
-  ssize_t n = 0;
-  while (size < sizeof(text) && (n = ReadSome(fd, text + size, sizeof(text) - size)) > 0)
-    size += static_cast<size_t>(n);
-  const int err = errno;
-  close(fd);
-  if (n < 0) {
-    errno = err;
-    return Recorded::kUnreadable;
+  std::string text;
+  int error = 0;
+  if (ReadRegularFile(path, kMaxDigestFile, &text, &error) != 0) {
+    if (error == kFileTooLarge) return Recorded::kMalformed;
+    errno = error == kNotRegularFile ? EINVAL : error;
+    return errno == ENOENT ? Recorded::kMissing : Recorded::kUnreadable;
   }
-  if (size < kHexDigits || size > kMaxDigestFile) return Recorded::kMalformed;
+  const size_t size = text.size();
+  if (size < kHexDigits) return Recorded::kMalformed;
   hex->clear();
   for (size_t i = 0; i < kHexDigits; ++i) {
     const char c = static_cast<char>(text[i]);
@@ -165,6 +160,24 @@ Recorded ReadRecordedDigest(const char* path, std::string* hex) {
       text[kHexDigits] != '\r')
     return Recorded::kMalformed;
   return Recorded::kFound;
+}
+
+// Without a digest, the package is still opened as every input is (never waiting, a regular file only)
+// before anything moves: a named pipe there would otherwise stall the upgrade with the installed copy
+// already moved aside. False, logged, when something is there that does not open; a missing package
+// is left to the extraction, which fails and puts the installed copy back.
+bool PackageOpens(const ustring& package) {
+  const int fd = OpenForReading(package.c_str());
+  if (fd < 0 && errno != ENOENT) {
+    const int err = errno;
+    LOG_ERROR(kLog, "cannot read package '%s': %s (%d), taking it as damaged", package.c_str(), Why(err),
+              err);
+    return false;
+  }
+  if (fd >= 0) close(fd);
+  LOG_DEBUG(kLog, "no digest '%s' recorded for the package, not checking it",
+            PackageDigestPath(package).c_str());
+  return true;
 }
 
 }  // namespace
@@ -202,8 +215,7 @@ PackageCheck CheckPackage(const ustring& package) {
   std::string recorded;
   switch (ReadRecordedDigest(digest_file, &recorded)) {
     case Recorded::kMissing:
-      LOG_DEBUG(kLog, "no digest '%s' recorded for the package, not checking it", digest_file);
-      return PackageCheck::kNoDigest;
+      return PackageOpens(package) ? PackageCheck::kNoDigest : PackageCheck::kDamaged;
     case Recorded::kUnreadable: {
       const int err = errno;
       LOG_ERROR(kLog, "cannot read the package digest '%s': %s (%d), taking the package as damaged",

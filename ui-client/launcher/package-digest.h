@@ -24,10 +24,12 @@ ustring PackageDigestPath(const ustring& package);
 int FileSha256(const ustring& path, std::string* hex);
 
 enum class PackageCheck {
-  kNoDigest,  // no digest file (a bundle made without one): the package is taken as it is
+  kNoDigest,  // no digest file (a bundle made without one): the package, when there, a regular file
+              // that opens, is taken as it is
   kWhole,     // the package's SHA-256 is the recorded one
   kDamaged,   // another SHA-256; or the package or its digest file cannot be read or is not a regular
-              // file; or the digest file does not start with 64 hex digits
+              // file (without a digest file: when it is there at all); or the digest file is larger
+              // than 4096 bytes or does not start with 64 hex digits
 };
 
 // Checks `package` against its digest file (PackageDigestPath). Logs under "service_debug": the

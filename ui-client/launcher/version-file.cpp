@@ -1,5 +1,9 @@
 #include "version-file.h"
 
+#include <QHash>
+#include <QVector>
+#include <algorithm>
+#include <functional>
 #include <string>
 
 #include "regular_file.h"
@@ -11,8 +15,9 @@ namespace {
 // A version file holds a few short lines; anything far larger is not one.
 constexpr int kMaxIniSize = 1 << 20;
 
+// The blanks of QSettings' INI reader: not \v nor \f.
 bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
 // One logical line of INI text from `*pos`: leading blanks and empty lines skipped, a ';' at its start
@@ -93,13 +98,10 @@ QString UnescapedKey(const QByteArray& data, int from, int to) {
       ++first;
       digits = 4;
     }
+    // QSettings converts the digits as QByteArray::toUShort does, which also takes blanks around
+    // them, a '+' and a "0x": so must this.
     bool ok = first + digits <= to;
-    ushort code = 0;
-    for (int k = first; ok && k < first + digits; ++k) {
-      const int d = HexDigit(data[k]);
-      ok = d >= 0;
-      code = static_cast<ushort>(code * 16 + (d >= 0 ? d : 0));
-    }
+    const ushort code = ok ? data.mid(first, digits).toUShort(&ok, 16) : 0;
     if (!ok) {
       out += QLatin1Char('%');
       ++i;
@@ -132,12 +134,14 @@ bool UnescapedValue(const QByteArray& data, int from, int to, bool utf8, QString
   auto skip_blanks = [&] {
     while (i < to && (data[i] == ' ' || data[i] == '\t')) ++i;
   };
-  // A numeric escape: the digits of base `base` from `i` on, as many as there are.
-  auto numeric = [&](int base, int value) {
+  // A numeric escape: the digits of base `base` from `i` on, as many as there are. The character is
+  // the low 16 bits of the number, as QSettings gives it for any count of digits; kept in 16 bits
+  // all along, a long escape cannot overflow.
+  auto numeric = [&](int base, unsigned value) {
     while (i < to) {
       const int d = HexDigit(data[i]);
       if (d < 0 || d >= base) break;
-      value = value * base + d;
+      value = (value * static_cast<unsigned>(base) + static_cast<unsigned>(d)) & 0xffff;
       ++i;
     }
     *text += QChar(static_cast<ushort>(value));
@@ -165,7 +169,7 @@ bool UnescapedValue(const QByteArray& data, int from, int to, bool utf8, QString
         }
         if (HexDigit(data[i]) >= 0) numeric(16, 0);
       } else if (e >= '0' && e <= '7') {
-        numeric(8, e - '0');
+        numeric(8, static_cast<unsigned>(e - '0'));
       } else if (e == '\n' || e == '\r') {
         // A line continued: the break (one of \n, \r, \r\n, \n\r) is dropped.
         if (i < to && (data[i] == '\n' || data[i] == '\r') && data[i] != e) ++i;
@@ -201,43 +205,78 @@ bool UnescapedValue(const QByteArray& data, int from, int to, bool utf8, QString
   return list;
 }
 
+// The count of arguments QSettings finds in "@Rect(...)", "@Size(...)" or "@Point(...)": one per blank
+// and one per ')' after the '(' at `open`.
+int ArgumentCount(const QString& text, int open) {
+  return static_cast<int>(text.midRef(open + 1).count(QLatin1Char(' ')) +
+                          text.midRef(open + 1).count(QLatin1Char(')')));
+}
+
 // What QVariant::toString() gives for the value QSettings makes of `text`: "@@x" is "@x",
-// "@ByteArray(x)" is x, "@Invalid()" and the other "@Type(...)" forms (none of them text) are empty.
+// "@ByteArray(x)" and "@String(x)" are x; "@Invalid()", "@Variant(...)", "@DateTime(...)" and
+// "@Rect(...)", "@Size(...)", "@Point(...)" with their count of arguments (none of them text) are
+// empty; any other text is itself.
 QString ValueText(const QString& text) {
   if (!text.startsWith(QLatin1Char('@'))) return text;
   if (text.endsWith(QLatin1Char(')'))) {
     if (text.startsWith(QLatin1String("@ByteArray(")))
       return QString::fromUtf8(text.mid(11, text.size() - 12).toLatin1());
-    if (text.startsWith(QLatin1String("@Invalid()")) || text.startsWith(QLatin1String("@Variant(")) ||
-        text.startsWith(QLatin1String("@DateTime(")) || text.startsWith(QLatin1String("@Rect(")) ||
-        text.startsWith(QLatin1String("@Size(")) || text.startsWith(QLatin1String("@Point(")))
+    if (text.startsWith(QLatin1String("@String("))) return text.mid(8, text.size() - 9);
+    if (text == QLatin1String("@Invalid()") || text.startsWith(QLatin1String("@Variant(")) ||
+        text.startsWith(QLatin1String("@DateTime(")) ||
+        (text.startsWith(QLatin1String("@Rect(")) && ArgumentCount(text, 5) == 4) ||
+        (text.startsWith(QLatin1String("@Size(")) && ArgumentCount(text, 5) == 2) ||
+        (text.startsWith(QLatin1String("@Point(")) && ArgumentCount(text, 6) == 2))
       return QString();
   }
   if (text.startsWith(QLatin1String("@@"))) return text.mid(1);
   return text;
 }
 
+// The section in which QSettings looks a whole key up (an index into `sections`, each name with its
+// '/'): the one with the longest name that begins the key; for a key with a '/', never the section
+// without a name. -1 when there is none. So "Version\build_version=" outside [Version] is no key of
+// that group: QSettings finds only the keys written inside it. `lengths` holds the names' lengths,
+// longest first, so that only those are tried.
+int HomeSection(const QString& key, const QHash<QString, int>& sections, const QVector<int>& lengths) {
+  if (!key.contains(QLatin1Char('/'))) return 0;
+  for (const int end : lengths) {
+    if (end > key.size() || key[end - 1] != QLatin1Char('/')) continue;
+    const auto found = sections.constFind(key.left(end));
+    if (found != sections.constEnd()) return found.value();
+  }
+  return -1;
+}
+
 }  // namespace
 
 QMap<QString, QString> ParseIni(const QByteArray& bytes) {
-  QMap<QString, QString> values;
+  struct Entry {
+    int section;  // in `sections`
+    QString key;  // the whole key, the section's name in front
+    QString value;
+  };
+  QVector<Entry> entries;
+  // "<name>/" of each section in the text ("" for none or [General]) and its number.
+  QHash<QString, int> sections{{QString(), 0}};
   int pos = 0;
   const bool utf8 = bytes.startsWith("\xef\xbb\xbf");
   if (utf8) pos = 3;
-  QString section;
+  int section = 0;
+  QString prefix;
   int start, length, equals;
   while (NextLine(bytes, &pos, &start, &length, &equals)) {
     if (bytes[start] == '[') {
       int close = bytes.indexOf(']', start);
       if (close == -1 || close >= start + length) close = start + length;
       const QByteArray name = bytes.mid(start + 1, close - start - 1).trimmed();
-      if (name.compare("general", Qt::CaseInsensitive) == 0) {
-        section.clear();
-      } else {
-        section = name.compare("%general", Qt::CaseInsensitive) == 0 ? QString::fromLatin1(name.mid(1))
-                                                                     : UnescapedKey(name, 0, name.size());
-        section += QLatin1Char('/');
+      prefix.clear();
+      if (name.compare("general", Qt::CaseInsensitive) != 0) {
+        prefix = name.compare("%general", Qt::CaseInsensitive) == 0 ? QString::fromLatin1(name.mid(1))
+                                                                    : UnescapedKey(name, 0, name.size());
+        prefix += QLatin1Char('/');
       }
+      section = sections.insert(prefix, sections.value(prefix, sections.size())).value();
       continue;
     }
     if (equals == -1) continue;
@@ -246,7 +285,17 @@ QMap<QString, QString> ParseIni(const QByteArray& bytes) {
     QString text;
     QStringList items;
     const bool list = UnescapedValue(bytes, equals + 1, start + length, utf8, &text, &items);
-    values.insert(section + UnescapedKey(bytes, start, key_end), list ? QString() : ValueText(text));
+    entries.append(
+        {section, prefix + UnescapedKey(bytes, start, key_end), list ? QString() : ValueText(text)});
+  }
+  QVector<int> lengths;
+  for (auto i = sections.constBegin(); i != sections.constEnd(); ++i) {
+    if (!i.key().isEmpty() && !lengths.contains(i.key().size())) lengths.append(i.key().size());
+  }
+  std::sort(lengths.begin(), lengths.end(), std::greater<int>());
+  QMap<QString, QString> values;
+  for (const Entry& entry : entries) {
+    if (HomeSection(entry.key, sections, lengths) == entry.section) values.insert(entry.key, entry.value);
   }
   return values;
 }
@@ -255,12 +304,9 @@ int ReadIniFile(const QString& path, QMap<QString, QString>* values, QString* wh
   values->clear();
   std::string bytes;
   int error = 0;
-  if (ReadRegularFile(path.toUtf8().constData(), &bytes, &error) != 0) {
-    *why = QString::fromStdString(RegularFileErrorText(error));
-    return -1;
-  }
-  if (bytes.size() > static_cast<size_t>(kMaxIniSize)) {
-    *why = QStringLiteral("larger than %1 bytes").arg(kMaxIniSize);
+  if (ReadRegularFile(path.toUtf8().constData(), kMaxIniSize, &bytes, &error) != 0) {
+    *why = error == kFileTooLarge ? QStringLiteral("larger than %1 bytes").arg(kMaxIniSize)
+                                  : QString::fromStdString(RegularFileErrorText(error));
     return -1;
   }
   *values = ParseIni(QByteArray(bytes.data(), static_cast<int>(bytes.size())));

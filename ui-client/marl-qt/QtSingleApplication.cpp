@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 
 #include "UserHome.h"
+#include "regular_file.h"
 
 QString QtSingleApplication::lockFilePath() {
   const QString home = UserHomePath();
@@ -28,14 +30,21 @@ QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool /*GUIenabl
   // The per-user folder may not exist yet on a first start.
   QDir().mkpath(QFileInfo(lock).path());
   const QByteArray path = QFile::encodeName(lock);
-  // O_CLOEXEC: the programs the launcher starts must not inherit, and so keep, the lock.
-  do {
-    lock_fd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  } while (lock_fd_ < 0 && errno == EINTR);
+  // Created when missing, never through a link (a dangling one would create its target elsewhere),
+  // only a regular file, closed on exec (the programs the launcher starts must not keep the lock).
+  int error = 0;
+  lock_fd_ = OpenRegularFile(path.constData(), "lock", &error);
   if (lock_fd_ < 0) {
-    const int err = errno;
-    qWarning("single instance: cannot open lock file '%s': %s (errno %d); assuming no other instance",
-             path.constData(), strerror(err), err);
+    const QString why = QString::fromLocal8Bit(RegularFileErrorText(error).c_str());
+    // Something in the lock's place that cannot serve as the lock (a link, a folder, a pipe, a file
+    // this account cannot open): running anyway would silently drop the protection. Where nothing
+    // could be created at all (a read-only or full home), no launcher can change anything either.
+    struct stat st;
+    lock_failure_fatal_ = ::lstat(path.constData(), &st) == 0;
+    lock_failure_ = lock_failure_fatal_
+                        ? QStringLiteral("'%1' cannot serve as the lock (%2); remove it").arg(lock, why)
+                        : QStringLiteral("'%1' cannot be created (%2)").arg(lock, why);
+    qWarning("single instance: %s", qUtf8Printable(lock_failure_));
     return;
   }
   int rc;
@@ -49,8 +58,10 @@ QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool /*GUIenabl
   if (err == EWOULDBLOCK) {
     running_ = true;
   } else {
-    qWarning("single instance: cannot lock '%s': %s (errno %d); assuming no other instance", path.constData(),
-             strerror(err), err);
+    // A file system without locks (some network ones): nobody can take it, so nobody is kept out.
+    lock_failure_ =
+        QStringLiteral("'%1' cannot be locked (%2)").arg(lock, QString::fromLocal8Bit(strerror(err)));
+    qWarning("single instance: %s", qUtf8Printable(lock_failure_));
   }
 }
 
@@ -62,4 +73,12 @@ QtSingleApplication::~QtSingleApplication() {
 
 bool QtSingleApplication::isRunning() const {
   return running_;
+}
+
+QString QtSingleApplication::lockFailure() const {
+  return lock_failure_;
+}
+
+bool QtSingleApplication::lockFailureIsFatal() const {
+  return lock_failure_fatal_;
 }

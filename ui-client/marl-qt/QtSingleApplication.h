@@ -27,9 +27,18 @@ class QtSingleApplication : public QApplication {
   ~QtSingleApplication() override;
 
   // True when another launcher held the lock for this home folder when this object was created. Never
-  // changes afterwards. When the lock file cannot be opened at all (for example, the home folder is not
-  // writable, or there is no home folder), false: running twice is better than never running.
+  // changes afterwards. False when the lock could not be taken at all (lockFailure).
   bool isRunning() const;
+
+  // Why this launcher could not take the lock, with the path; empty when it holds it or another
+  // launcher does, and when there is no home folder. Never changes after construction.
+  QString lockFailure() const;
+  // True when that failure must stop the launcher: something stands at the lock's path that cannot
+  // serve as the lock (a link, dangling or not, a folder, a named pipe, a file this account cannot
+  // open), and running would silently drop the protection. False when the lock could not be created
+  // or locked at all (a read-only or full home, a file system without locks), where no launcher can
+  // keep another out, nor, in a home where nothing can be created, change anything.
+  bool lockFailureIsFatal() const;
 
   // The lock file for the current home folder (for diagnostics and tests); empty without a home folder.
   static QString lockFilePath();
@@ -37,6 +46,8 @@ class QtSingleApplication : public QApplication {
  private:
   int lock_fd_ = -1;
   bool running_ = false;
+  QString lock_failure_;
+  bool lock_failure_fatal_ = false;
 };
 
 #endif  // CORVANE_UI_CLIENT_MARL_QT_QTSINGLEAPPLICATION_H_

@@ -51,6 +51,13 @@ QString UserHomePath(QString* why) {
   if (why == nullptr) why = &ignored;
   why->clear();
   const QByteArray env = qgetenv("HOME");
-  if (!env.isEmpty()) return QDir::cleanPath(QFile::decodeName(env));
-  return HomeOfAccount(getuid(), why);
+  if (env.isEmpty()) return HomeOfAccount(getuid(), why);
+  // A relative HOME would name another folder from every working folder, and the private copy is
+  // never unpacked below a relative path: no home rather than one that cannot work.
+  const QString home = QFile::decodeName(env);
+  if (!QDir::isAbsolutePath(home)) {
+    *why = QStringLiteral("HOME is not an absolute folder ('%1')").arg(home);
+    return QString();
+  }
+  return QDir::cleanPath(home);
 }

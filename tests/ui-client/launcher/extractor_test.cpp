@@ -232,6 +232,14 @@ TEST_F(ExtractorTest, EmptyMissingAndCorruptArchivesFail) {
   EXPECT_EQ(-1, Extract());
   EXPECT_LT(progress.count(), 40);
   ExpectOutsideUntouched();
+
+  // A named pipe in the package's place fails at once instead of waiting for a writer.
+  ASSERT_EQ(0, unlink(package().c_str()));
+  testsupport::MakeFifo(package());
+  int rc = 0;
+  EXPECT_TRUE(testsupport::ReturnsWithoutWaitingOn(package(), [&] { rc = Extract(); }));
+  EXPECT_EQ(-1, rc);
+  EXPECT_NE(std::string::npos, Log().find("package.hpk': not a regular file'")) << Log();
 }
 
 TEST_F(ExtractorTest, EmptyArgumentsAreRefused) {

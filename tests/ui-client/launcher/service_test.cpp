@@ -334,7 +334,7 @@ TEST_F(ServiceTest, VersionFilesReadAsQSettingsReadsThem) {
       {"  [ Version ]  \r\n  build_version  =  120  \r\nmajor_version=\t1 \n", "120"},
       {"[Version]\nbuild_version=\"  12 0 \"\nminor_version=a\\tb\\x41\\101\\n\n", "  12 0 "},
       {"[Version]\nbuild_version=1, 2\nmajor_version=\"1, 2\"\nminor_version=x,\n", ""},
-      {"[Version]\n; comment\n# build_version=5\nbuild_version=7 ; trailing\nno equals here\n", "7"},
+      {"[Version]\n; comment\n  ;another\nbuild_version=7 ; trailing\nno equals here\n", "7"},
       {"[Version]\nbuild_version=1\n[Other]\nbuild_version=2\n[Version]\nbuild_version=3\nbuild_version=4\n",
        "4"},
       {"build_version=5\n[General]\nbuild_version=6\n[version]\nbuild_version=7\n", ""},
@@ -354,6 +354,13 @@ TEST_F(ServiceTest, VersionFilesReadAsQSettingsReadsThem) {
        "build_version=b\\t  \n",
        "b\t"},
       {"", ""},
+      // Only the keys written inside [Version] are the group's, and \v or \f is no blank.
+      {"Version/major_version=5\n[Version]\nbuild_version=7\n[General]\nVersion\\build_version=\n", "7"},
+      {"\v[Version]\nbuild_version=1\n[Version]\nmajor_version=2\n\fminor_version=3\n", ""},
+      {"[Version]\nbuild_version=@String(121)\nmajor_version=@Rect(1 2)\nminor_version=@Invalid()x)\n",
+       "121"},
+      {"[Version]\nbuild_versio%U0x6e=15\nmajor_versio%U 06e=16\nminor_versio%+6e=17\n", "15"},
+      {"[Version]\nbuild_version=\\x123456789\nmajor_version=\\1234567012345\n", "\u6789"},
   };
   const char* const keys[] = {"major_version", "minor_version", "build_version", "icon_overlay_version"};
   int n = 0;
@@ -417,6 +424,9 @@ TEST_F(ServiceTest, WithoutHomeTheAccountsHomeFolderIsUsed) {
     }
     EXPECT_EQ(Service::GetUserInstallPath().toStdString(), QDir::cleanPath(account->pw_dir).toStdString());
   }
+  // A relative HOME is no home: the launcher stops instead of unpacking below the working folder.
+  qputenv("HOME", "home");
+  EXPECT_TRUE(Service::GetUserInstallPath().isEmpty());
 }
 
 TEST_F(ServiceTest, UpgradeDecision) {
@@ -898,6 +908,7 @@ TEST_F(ServiceTest, ThePackageIsCheckedAgainstItsRecordedDigestFirst) {
       {"a digest file without a digest", kNotADigest, kWhole, "does not start with a SHA-256"},
       {"a named pipe for a digest", kFifo, kWhole, ".sha256': not a regular file"},
       {"a named pipe for a package", kOfWhole, kPackageFifo, "skyhold.hpk': not a regular file"},
+      {"a named pipe for a package, no digest", kNone, kPackageFifo, "skyhold.hpk': not a regular file"},
   };
   std::vector<testpackage::Entry> entries = {Dir("Contents/"), File("Contents/Resources/INFO", Info("120")),
                                              File("Contents/MacOS/corvane-ui", kStartedUi, 0755)};
@@ -941,7 +952,11 @@ TEST_F(ServiceTest, ThePackageIsCheckedAgainstItsRecordedDigestFirst) {
       EXPECT_FALSE(Exists(app() + "/old-marker"));
       EXPECT_EQ(1, Count(SIGTERM));
     } else {
-      EXPECT_EQ(-1, service.HandlePackageUpgrade());
+      // A blocking open of a pipe fails the row instead of hanging the program.
+      int result = 0;
+      EXPECT_TRUE(testsupport::ReturnsWithoutWaitingOn(c.digest == kFifo ? digest : package(),
+                                                       [&] { result = service.HandlePackageUpgrade(); }));
+      EXPECT_EQ(-1, result);
       EXPECT_TRUE(Logged(c.why)) << Log();
       EXPECT_TRUE(Logged("not upgrading from a damaged package, the installed copy stays as it is"));
       EXPECT_EQ("old 119", ReadFile(app() + "/old-marker"));

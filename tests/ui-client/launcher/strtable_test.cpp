@@ -162,8 +162,8 @@ TEST(StrTableTest, TranslationsComeFromTheEmbeddedResource) {
 TEST(StrTableTest, AllTwentyOneLanguagesAreEmbeddedAndTranslateTheLauncherRows) {
   // Both labels as the dialog shows them, where the name's grammatical case, its article or the
   // spacing around it is easy to get wrong: the name stays in the nominative; Romance languages give
-  // it its article or make the label a "name: state" line; the Scandinavian ones never leave the bare
-  // indefinite noun as the subject; Hungarian resolves "A(z)" for a name that starts with a consonant;
+  // it its article or make the label a "name: state" line; the Scandinavian ones give the name its
+  // definite ending ("Corvane-klienten"); Hungarian resolves "A(z)" for a name that starts with a consonant;
   // no blank separates the name from the Chinese or Japanese text that follows.
   struct Labels {
     const char* preparing;  // row 536 with row 839
@@ -179,9 +179,9 @@ TEST(StrTableTest, AllTwentyOneLanguagesAreEmbeddedAndTranslateTheLauncherRows) 
       {"spn", {"Inicializando el Cliente de Corvane...", "El Cliente de Corvane está listo."}},
       {"ptb", {"Inicializando o Cliente Corvane...", "O Cliente Corvane está pronto."}},
       {"ptg", {"A inicializar o Cliente Corvane...", "O Cliente Corvane está pronto."}},
-      {"dan", {"Corvane-klient: initialiserer...", "Corvane-klient: klar til brug."}},
-      {"nor", {"Corvane-klient: initialiserer...", "Corvane-klient: klar til bruk."}},
-      {"sve", {"Corvane-klient: initierar...", "Corvane-klient: redo att användas."}},
+      {"dan", {"Corvane-klienten initialiseres...", "Corvane-klienten er klar til brug."}},
+      {"nor", {"Corvane-klienten initialiseres...", "Corvane-klienten er klar til bruk."}},
+      {"sve", {"Corvane-klienten initieras...", "Corvane-klienten är redo att användas."}},
       {"hun", {"A Corvane-kliens inicializálása folyamatban...", "A Corvane-kliens készen áll."}},
   };
   EXPECT_EQ(qInitResources_texts(), 1);  // Registering again is harmless.

@@ -1,6 +1,7 @@
 // Child process for the marl-qt tests: one application object per process, as in the launcher.
 //   marl_qt_probe single    prints "running=0" or "running=1"; with 0 it keeps its application object
-//                           (and the lock) until its standard input closes or it is killed
+//                           (and the lock) until its standard input closes or it is killed; "refused"
+//                           when a failure to take the lock must stop it (lockFailureIsFatal)
 //   marl_qt_probe language  prints HalcLocale's default language code
 //   marl_qt_probe dpi       prints DPIinfo::getDPI() for the primary screen, against 96 (Linux's reference)
 //   marl_qt_probe dpi-scaled  the same with Qt's high-DPI scaling attribute set
@@ -30,6 +31,10 @@ int main(int argc, char** argv) {
   }
   if (strcmp(mode, "single") == 0) {
     QtSingleApplication app(argc, argv, true);
+    if (app.lockFailureIsFatal()) {
+      printf("refused\n");
+      return 0;
+    }
     printf("running=%d\n", app.isRunning() ? 1 : 0);
     fflush(stdout);
     if (app.isRunning()) return 0;

@@ -143,6 +143,28 @@ TEST_F(SingleInstanceTest, OneHomeIsOneLauncherWhateverItsTmpdirOrSpelling) {
   EXPECT_EQ(RunProbe("single", ProbeEnv(at("home-link"), at("tmp-b"))), "running=0");
 }
 
+// Anything but a regular file in the lock's place refuses the launcher instead of leaving it
+// unprotected, and a link there, even dangling, creates nothing where it points.
+TEST_F(SingleInstanceTest, AnythingButAFileInTheLocksPlaceIsRefused) {
+  const std::string home = at("home"), lock = home + "/.Corvane/launcher.lock";
+  ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((home + "/.Corvane").c_str(), 0755), 0);
+  ASSERT_EQ(symlink(at("elsewhere").c_str(), lock.c_str()), 0);
+  EXPECT_EQ(RunProbe("single", Env(home)), "refused");
+  EXPECT_FALSE(Exists(at("elsewhere")));
+  ASSERT_EQ(unlink(lock.c_str()), 0);
+  ASSERT_EQ(mkdir(lock.c_str(), 0755), 0);
+  EXPECT_EQ(RunProbe("single", Env(home)), "refused");
+  ASSERT_EQ(rmdir(lock.c_str()), 0);
+  ASSERT_EQ(mkfifo(lock.c_str(), 0600), 0);
+  EXPECT_EQ(RunProbe("single", Env(home)), "refused");
+  if (testsupport::IsRoot()) return;  // root opens any file
+  ASSERT_EQ(unlink(lock.c_str()), 0);
+  testsupport::WriteFile(lock, "");
+  ASSERT_EQ(chmod(lock.c_str(), 0), 0);
+  EXPECT_EQ(RunProbe("single", Env(home)), "refused");
+}
+
 TEST(UIPathManagerTest, StoresExactlyTheLastPathPerKey) {
   UIPathManager* registry = UIPathManager::getInstance();
   EXPECT_EQ(registry, UIPathManager::getInstance());

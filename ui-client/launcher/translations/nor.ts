@@ -21,12 +21,12 @@
     <message>
         <location filename="../strtable.cpp" line="551"/>
         <source>%1 is ready.</source>
-        <translation>%1: klar til bruk.</translation>
+        <translation>%1en er klar til bruk.</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="567"/>
         <source>%1 is initializing...</source>
-        <translation>%1: initialiserer...</translation>
+        <translation>%1en initialiseres...</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="870"/>

@@ -21,12 +21,12 @@
     <message>
         <location filename="../strtable.cpp" line="551"/>
         <source>%1 is ready.</source>
-        <translation>%1: redo att användas.</translation>
+        <translation>%1en är redo att användas.</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="567"/>
         <source>%1 is initializing...</source>
-        <translation>%1: initierar...</translation>
+        <translation>%1en initieras...</translation>
     </message>
     <message>
         <location filename="../strtable.cpp" line="870"/>
