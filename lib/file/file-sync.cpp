@@ -72,7 +72,8 @@ int FSSyncTreeFileByFile(const ustring& path) {
   walk_error = 0;
   walk_failed.clear();
   if (nftw(path.c_str(), SyncWalkEntry, kWalkDescriptors, FTW_PHYS) != 0)
-    return SyncFailed("fsync", walk_error != 0 ? walk_failed : path.c_str(), walk_error != 0 ? walk_error : errno);
+    return SyncFailed("fsync", walk_error != 0 ? walk_failed : path.c_str(),
+                      walk_error != 0 ? walk_error : errno);
   // fsync handed each one to the drive; one full sync now flushes the drive's cache for them all.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return SyncFailed("open", path.c_str(), errno);

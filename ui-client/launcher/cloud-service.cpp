@@ -193,16 +193,16 @@ void Settle(const ustring& app, const UpgradeRecord& record) {
 
 // Where the copies an upgrade record speaks of are now.
 enum class Found {
-  kGoodLive,          // the good copy is live: nothing was moved yet, or it was put back
-  kGoodAtBackup,      // the good copy lies under its backup name; whatever is live is unfinished
-  kNothingYet,        // a first installation: nothing is live yet
-  kUnfinishedFirst,   // a first installation: the live copy is the one it was filling
-  kStale,             // the record names no copy on disk: a home copied, restored or edited
+  kGoodLive,         // the good copy is live: nothing was moved yet, or it was put back
+  kGoodAtBackup,     // the good copy lies under its backup name; whatever is live is unfinished
+  kNothingYet,       // a first installation: nothing is live yet
+  kUnfinishedFirst,  // a first installation: the live copy is the one it was filling
+  kStale,            // the record names no copy on disk: a home copied, restored or edited
 };
 
 struct Located {
   Found found = Found::kStale;
-  int backup = -1;    // kGoodAtBackup: the number of the backup name
+  int backup = -1;       // kGoodAtBackup: the number of the backup name
   const char* why = "";  // kStale: what is missing
 };
 
@@ -476,7 +476,8 @@ int WriteUpgradeRecord(const ustring& app, const UpgradeRecord& record) {
   ustring failed = temporary;
   bool ok = fd >= 0;
   if (ok) {
-    ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && FSSyncDescriptor(fd) == 0;
+    ok =
+        write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && FSSyncDescriptor(fd) == 0;
     err = errno;
     if (close(fd) != 0 && ok) {
       ok = false;
@@ -569,36 +570,41 @@ int Service::ExtractPackage() {
   return extractor.Extract();
 }
 
+namespace {
+
+// A "cleaning" or "kept" record says the live copy is the good one: without it the record describes
+// another home and goes. Otherwise the clean-up of "cleaning" is finished, and "kept" goes once no
+// backup name is left.
+void RecoverSettled(const ustring& app, const UpgradeRecord& record) {
+  if (!Exists(app)) {
+    LOG_WARNING(kLog, "ignoring the upgrade record '%s': no installation is live",
+                UpgradeRecordPath(app).c_str());
+    RemoveRecord(app);
+  } else if (record.state == UpgradeRecord::kCleaning) {
+    CleanUpBackups(app);  // a name that could not be set aside last time, or a run ended early
+  } else if (!AnyBackupName(app)) {
+    RemoveRecord(app);
+  }
+}
+
+}  // namespace
+
 void Service::RecoverInstallation(const std::function<bool(const UpgradeRecord&)>& may_finish) {
   const ustring& app = app_path;
   if (app.empty()) return;
   ClearRecordLeftovers(app, true);
   bool unusable = false;
   const UpgradeRecord record = ReadUpgradeRecord(app, &unusable);
-  const ustring path = UpgradeRecordPath(app);
   if (unusable) RemoveRecord(app);  // warned: the start decides as with no record
-  switch (record.state) {
-    case UpgradeRecord::kNone:
-      return;
-    case UpgradeRecord::kCleaning:
-    case UpgradeRecord::kKept:
-      // Both say the live copy is the good one: without it the record describes another home.
-      if (!Exists(app)) {
-        LOG_WARNING(kLog, "ignoring the upgrade record '%s': no installation is live", path.c_str());
-        RemoveRecord(app);
-      } else if (record.state == UpgradeRecord::kCleaning) {
-        CleanUpBackups(app);  // a name that could not be set aside last time, or a run ended early
-      } else if (!AnyBackupName(app)) {
-        RemoveRecord(app);
-      }
-      return;
-    case UpgradeRecord::kUpgrading:
-      break;
+  if (record.state == UpgradeRecord::kCleaning || record.state == UpgradeRecord::kKept) {
+    RecoverSettled(app, record);
+    return;
   }
+  if (record.state != UpgradeRecord::kUpgrading) return;
   const Located at = Locate(app, record);
   switch (at.found) {
     case Found::kStale:
-      LOG_WARNING(kLog, "ignoring the upgrade record '%s': %s", path.c_str(), at.why);
+      LOG_WARNING(kLog, "ignoring the upgrade record '%s': %s", UpgradeRecordPath(app).c_str(), at.why);
       RemoveRecord(app);
       return;
     case Found::kGoodLive:
@@ -608,11 +614,14 @@ void Service::RecoverInstallation(const std::function<bool(const UpgradeRecord&)
     case Found::kUnfinishedFirst:
       return;  // nothing to put back: the upgrade is finished, and nothing unfinished is started
     case Found::kGoodAtBackup:
-      break;
+      if (!may_finish(record)) PutGoodCopyBack(record, at.backup);
+      return;
   }
-  if (may_finish(record)) return;
-  // The good copy goes back before anything is decided, and the unfinished one aside.
-  const ustring backup = GetAppBackupDir(app, at.backup);
+}
+
+void Service::PutGoodCopyBack(const UpgradeRecord& record, int good) {
+  const ustring& app = app_path;
+  const ustring backup = GetAppBackupDir(app, good);
   LOG_WARNING(kLog, "putting the installed copy '%s' back", backup.c_str());
   if (Exists(app)) {
     StopService();  // an earlier launcher may have started the unfinished copy
@@ -620,12 +629,51 @@ void Service::RecoverInstallation(const std::function<bool(const UpgradeRecord&)
   }
   if (FSRename(backup, app, false) != 0) {
     const int err = errno;
-    LOG_ERROR(kLog, "failed to restore '%s' -> '%s': %s (%d)", backup.c_str(), app.c_str(), strerror(err), err);
+    LOG_ERROR(kLog, "failed to restore '%s' -> '%s': %s (%d)", backup.c_str(), app.c_str(), strerror(err),
+              err);
     return;
   }
   Settle(app, record);
   RemoveSetAside(app);
 }
+
+namespace {
+
+// Finishing an upgrade an earlier run began: what is live now was made by it and goes aside; the good
+// copy stays under its backup name. 0, or -1 (logged) with it still live.
+int SetUnfinishedAside(const ustring& app, const UpgradeRecord& record) {
+  LOG_WARNING(kLog, "finishing the upgrade an earlier run began (%s)",
+              record.good_exists ? "its installation kept under a backup name" : "a first installation");
+  if (!Exists(app)) return 0;
+  LOG_WARNING(kLog, "'%s' is an unfinished installation, setting it aside", app.c_str());
+  if (SetAside(app, app)) return 0;
+  LOG_ERROR(kLog, "cannot take the unfinished installation '%s' out of the way", app.c_str());
+  return -1;
+}
+
+// A new upgrade of the copy live now: recorded under the first free backup name, then renamed there.
+// 0 with `*record` and `*good` set, or -1 (logged) with nothing moved.
+int RecordAndBackUp(const ustring& app, bool kept_before, UpgradeRecord* record, int* good) {
+  *good = FreeBackupSlot(app);
+  if (*good < 0) return -1;
+  *record = BeginUpgrade(app, *good, kept_before);
+  if (WriteUpgradeRecord(app, *record) != 0) return -1;
+  const ustring backup = GetAppBackupDir(app, *good);
+  if (FSRename(app, backup, false) == 0) return 0;
+  LOG_ERROR(kLog, "failed to backup app from '%s' -> '%s'", app.c_str(), backup.c_str());
+  Settle(app, *record);
+  return -1;
+}
+
+// A first installation makes its folder and writes it down, so that no later start takes what it
+// holds for whole. 0, or -1 (logged).
+int BeginFirstInstallation(const ustring& app, const ustring& build, UpgradeRecord* record) {
+  if (FSMKDir(app, true) >= 0) return RecordNewCopy(app, build, record);
+  LOG_ERROR(kLog, "failed to create folder: '%s'", app.c_str());
+  return -1;
+}
+
+}  // namespace
 
 int Service::PrepareUserEnv() {
   const ustring app = app_path;
@@ -636,44 +684,19 @@ int Service::PrepareUserEnv() {
   }
   ClearRecordLeftovers(app, true);
   UpgradeRecord record = ReadUpgradeRecord(app);
-  Located at;
-  if (record.state == UpgradeRecord::kUpgrading) at = Locate(app, record);
+  const Located at = record.state == UpgradeRecord::kUpgrading ? Locate(app, record) : Located();
   int good = -1;  // the backup name of the copy to come back to
-  if (record.state == UpgradeRecord::kUpgrading && at.found != Found::kStale && at.found != Found::kGoodLive) {
-    LOG_WARNING(kLog, "finishing the upgrade an earlier run began (%s)",
-                record.good_exists ? "its installation kept under a backup name" : "a first installation");
-    // What is live now was made by that upgrade: it goes aside, the good copy stays where it is.
+  if (record.state == UpgradeRecord::kUpgrading && at.found != Found::kStale &&
+      at.found != Found::kGoodLive) {
     good = at.backup;
-    if (Exists(app)) {
-      LOG_WARNING(kLog, "'%s' is an unfinished installation, setting it aside", app.c_str());
-      if (!SetAside(app, app)) {
-        LOG_ERROR(kLog, "cannot take the unfinished installation '%s' out of the way", app.c_str());
-        return -1;
-      }
-    }
+    if (SetUnfinishedAside(app, record) != 0) return -1;
   } else if (Exists(app)) {
-    // The copy live now is the one to come back to: recorded under the backup name it goes to first.
-    good = FreeBackupSlot(app);
-    if (good < 0) return -1;
-    record = BeginUpgrade(app, good, record.state == UpgradeRecord::kKept);
-    if (WriteUpgradeRecord(app, record) != 0) return -1;
-    const ustring backup = GetAppBackupDir(app, good);
-    if (FSRename(app, backup, false) != 0) {
-      LOG_ERROR(kLog, "failed to backup app from '%s' -> '%s'", app.c_str(), backup.c_str());
-      Settle(app, record);  // nothing moved
-      return -1;
-    }
+    if (RecordAndBackUp(app, record.state == UpgradeRecord::kKept, &record, &good) != 0) return -1;
   } else {
     record = BeginUpgrade(app, -1, false);
   }
-  // A first installation writes down the folder it fills, so that no later start takes it for whole.
-  if (!record.good_exists) {
-    if (FSMKDir(app, true) < 0) {
-      LOG_ERROR(kLog, "failed to create folder: '%s'", app.c_str());
-      return -1;
-    }
-    if (RecordNewCopy(app, target_version.build_version, &record) != 0) return -1;
-  }
+  if (!record.good_exists && BeginFirstInstallation(app, target_version.build_version, &record) != 0)
+    return -1;
   if (ExtractPackage() != 0) {
     RollBack(app, record, good);
     return -1;

@@ -12,10 +12,10 @@
 // forced to the drive) naming the copy that was live when it began by what survives a copied,
 // restored or network home: the backup name it is about to take and the build its INFO holds; or,
 // for a first installation, the fresh folder it fills (its inode number, which only this home
-// keeps, and the build it installs). The record is evidence, never a licence: every start first checks it against the disk and
-// brings the disk back to one good copy (RecoverInstallation), and only then decides. A copy is
-// removed only when a complete good copy is live (after success) or when the record identifies another
-// existing copy as the good one; removal first renames it to <app>_trash.<8 random characters> in the
+// keeps, and the build it installs). The record is evidence, never a licence: every start first checks it
+// against the disk and brings the disk back to one good copy (RecoverInstallation), and only then decides. A
+// copy is removed only when a complete good copy is live (after success) or when the record identifies
+// another existing copy as the good one; removal first renames it to <app>_trash.<8 random characters> in the
 // same folder (set aside), then removes it; what cannot be removed stays aside with a WARNING and
 // RemoveAgedFolders tries again on every start. The record's states:
 //   upgrading: an extraction may be under way or cut short. When the good copy lies under its backup
@@ -105,6 +105,10 @@ class Service {
   // with the record) says the shipped package can finish it. Stops the interface before it moves a
   // live copy.
   void RecoverInstallation(const std::function<bool(const UpgradeRecord&)>& may_finish);
+  // Puts the good copy `record` names back from backup name `good`: the interface stopped, the
+  // unfinished live copy set aside, the good one renamed back, the record settled. A step that fails
+  // leaves the good copy where it is (logged), for the next start.
+  void PutGoodCopyBack(const UpgradeRecord& record, int good);
   // Moves the predecessor's data (~/.Skyhold/data) to ~/.Corvane/data and removes ~/.Skyhold. When
   // the data cannot be moved, ~/.Skyhold is kept whole: nothing of the user's data is removed. A
   // ~/.Skyhold that links to a folder is migrated from that folder, which goes with the link. What
