@@ -54,8 +54,9 @@ int SyncVolume(const ustring& path) {
 #ifdef __linux__
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return SyncFailed("open", path.c_str(), errno);
-  const int result = syncfs(fd);
+  int result = syncfs(fd);
   const int err = errno;
+  if (result != 0 && (err == EINVAL || err == EROFS || err == ENOTSUP)) result = 0;  // nothing more to do
   if (result == 0) FSAfterSync(fd, FSSyncScope::kVolume);
   close(fd);
   return result == 0 ? 0 : SyncFailed("syncfs", path.c_str(), err);

@@ -11,12 +11,13 @@
 // writes the record (atomically: a temporary file forced to the drive, renamed over, the folder
 // forced to the drive) naming the copy that was live when it began by what survives a copied,
 // restored or network home: the backup name it is about to take and the build its INFO holds; or,
-// for a first installation, the fresh folder it fills (its inode number, which only this home
-// keeps, and the build it installs). The record is evidence, never a licence: every start first checks it
-// against the disk and brings the disk back to one good copy (RecoverInstallation), and only then decides. A
-// copy is removed only when a complete good copy is live (after success) or when the record identifies
-// another existing copy as the good one; removal first renames it to <app>_trash.<8 random characters> in the
-// same folder (set aside), then removes it; what cannot be removed stays aside with a WARNING and
+// for a first installation, the fresh folder it fills (its inode number, which only this home keeps,
+// and the build it installs). The record is evidence, never a licence: every start first checks it
+// against the disk and brings the disk back to one good copy (RecoverInstallation), and only then
+// decides. A copy is removed only when a complete good copy is live (after success), when the record
+// identifies another existing copy as the good one, or when it is the folder a first installation
+// was filling; removal first renames it to <app>_trash.<8 random characters> in the same folder (set
+// aside), then removes it; what cannot be removed stays aside with a WARNING and
 // RemoveAgedFolders tries again on every start. The record's states:
 //   upgrading: an extraction may be under way or cut short. When the good copy lies under its backup
 //              name, whatever is live is unfinished: the next start finishes the upgrade when the
