@@ -114,24 +114,12 @@ void RemoveSetAside(const ustring& app) {
   }
 }
 
-// The leading decimal number of a build text, 0 without one; clamped to int.
-int BuildNumberOf(const ustring& text) {
-  if (text.empty()) return 0;
-  const long long n = strtoll(text.c_str(), nullptr, 10);
-  return n > INT_MAX ? INT_MAX : n < INT_MIN ? INT_MIN : static_cast<int>(n);
-}
-
 // The build the copy at `copy` holds in its INFO; 0 without one.
 int BuildOfCopy(const ustring& copy) {
   VersionInfo version;
   const ustring info = copy + "/Contents/Resources/INFO";
   if (IsFileExist(info, false)) ReadVersionFile(info, version);
-  return BuildNumberOf(version.build_version);
-}
-
-bool Exists(const ustring& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
+  return BuildNumber(version.build_version);
 }
 
 bool SameEntry(const ustring& path, unsigned long long dev, unsigned long long ino) {
@@ -145,7 +133,7 @@ bool SameEntry(const ustring& path, unsigned long long dev, unsigned long long i
 int FreeBackupSlot(const ustring& app) {
   for (int n = 0; n < kAppBackupSlots; ++n) {
     const ustring backup = GetAppBackupDir(app, n);
-    if (!Exists(backup)) return n;
+    if (!IsFileExist(backup, false)) return n;
     LOG_ERROR(kLog, "failed to backup app from '%s' -> '%s'", app.c_str(), backup.c_str());
   }
   LOG_ERROR(kLog, "failed to backup app from '%s' -> '%s' at max retries, exiting", app.c_str(),
@@ -215,7 +203,7 @@ int GoodBackup(const ustring& app, const UpgradeRecord& record) {
     if (record.good_backup >= 0 && n != record.good_backup) continue;
     const ustring backup = GetAppBackupDir(app, n);
     if (record.good_backup < 0 && !SameEntry(backup, record.good_dev, record.good_ino)) continue;
-    if (Exists(backup) && BuildOfCopy(backup) == record.good_build) return n;
+    if (IsFileExist(backup, false) && BuildOfCopy(backup) == record.good_build) return n;
   }
   return -1;
 }
@@ -235,7 +223,7 @@ bool IsNewCopy(const ustring& app, const UpgradeRecord& record) {
 // Checks an "upgrading" record against the disk.
 Located Locate(const ustring& app, const UpgradeRecord& record) {
   Located at;
-  const bool live = Exists(app);
+  const bool live = IsFileExist(app, false);
   if (!record.good_exists) {
     if (!live) {
       at.found = Found::kNothingYet;
@@ -262,7 +250,7 @@ Located Locate(const ustring& app, const UpgradeRecord& record) {
 UpgradeRecord BeginUpgrade(const ustring& app, int slot, bool kept_before) {
   UpgradeRecord record;
   record.state = UpgradeRecord::kUpgrading;
-  if (Exists(app)) {
+  if (IsFileExist(app, false)) {
     record.good_exists = true;
     record.good_backup = slot;
     record.good_build = BuildOfCopy(app);
@@ -284,8 +272,22 @@ int RecordNewCopy(const ustring& app, const ustring& build, UpgradeRecord* recor
   record->new_known = true;
   record->new_dev = static_cast<unsigned long long>(st.st_dev);
   record->new_ino = static_cast<unsigned long long>(st.st_ino);
-  record->new_build = BuildNumberOf(build);
+  record->new_build = BuildNumber(build);
   return WriteUpgradeRecord(app, *record);
+}
+
+// With the live name free: renames the good copy back from backup name `good`, settles the record
+// and removes what was set aside. A failed rename (logged) leaves it there, and the record naming it.
+void RenameGoodBack(const ustring& app, const UpgradeRecord& record, int good) {
+  const ustring backup = GetAppBackupDir(app, good);
+  if (FSRename(backup, app, false) != 0) {
+    const int err = errno;
+    LOG_ERROR(kLog, "failed to restore '%s' -> '%s': %s (%d)", backup.c_str(), app.c_str(), strerror(err),
+              err);
+    return;
+  }
+  Settle(app, record);
+  RemoveSetAside(app);
 }
 
 // After a failed extraction: the partial bundle goes aside and the good copy is renamed back from
@@ -304,15 +306,7 @@ void RollBack(const ustring& app, const UpgradeRecord& record, int good) {
               app.c_str());
     return;
   }
-  const ustring backup = GetAppBackupDir(app, good);
-  if (FSRename(backup, app, false) != 0) {
-    const int err = errno;
-    LOG_ERROR(kLog, "failed to restore '%s' -> '%s': %s (%d)", backup.c_str(), app.c_str(), strerror(err),
-              err);
-    return;
-  }
-  Settle(app, record);
-  RemoveSetAside(app);
+  RenameGoodBack(app, record, good);
 }
 
 // Sets aside whatever lies at the record's names and is not a regular file (a folder, a link, a
@@ -464,7 +458,7 @@ int WriteUpgradeRecord(const ustring& app, const UpgradeRecord& record) {
   ClearRecordLeftovers(app, false);
   const std::string text = FormatRecord(record);
   // A file of an earlier write cut short goes; whatever else appears there is never written through.
-  if (FSRemove(temporary, false) != 0 && Exists(temporary)) {
+  if (FSRemove(temporary, false) != 0 && IsFileExist(temporary, false)) {
     const int err = errno;
     LOG_ERROR(kLog, "cannot write the upgrade record '%s': %s (%d)", temporary.c_str(), strerror(err), err);
     return -1;
@@ -507,9 +501,15 @@ int WriteUpgradeRecord(const ustring& app, const UpgradeRecord& record) {
 bool IsUnfinishedInstallation(const ustring& app) {
   if (app.empty()) return false;
   const UpgradeRecord record = ReadUpgradeRecord(app);
-  if (record.state != UpgradeRecord::kUpgrading || !Exists(app)) return false;
+  if (record.state != UpgradeRecord::kUpgrading || !IsFileExist(app, false)) return false;
   const Found found = Locate(app, record).found;
   return found == Found::kGoodAtBackup || found == Found::kUnfinishedFirst;
+}
+
+int BuildNumber(const ustring& text) {
+  if (text.empty()) return 0;
+  const long long n = strtoll(text.c_str(), nullptr, 10);
+  return n > INT_MAX ? INT_MAX : n < INT_MIN ? INT_MIN : static_cast<int>(n);
 }
 
 ustring GetAppBackupDir(const ustring& path, int n) {
@@ -576,7 +576,7 @@ namespace {
 // another home and goes. Otherwise the clean-up of "cleaning" is finished, and "kept" goes once no
 // backup name is left.
 void RecoverSettled(const ustring& app, const UpgradeRecord& record) {
-  if (!Exists(app)) {
+  if (!IsFileExist(app, false)) {
     LOG_WARNING(kLog, "ignoring the upgrade record '%s': no installation is live",
                 UpgradeRecordPath(app).c_str());
     RemoveRecord(app);
@@ -621,20 +621,12 @@ void Service::RecoverInstallation(const std::function<bool(const UpgradeRecord&)
 
 void Service::PutGoodCopyBack(const UpgradeRecord& record, int good) {
   const ustring& app = app_path;
-  const ustring backup = GetAppBackupDir(app, good);
-  LOG_WARNING(kLog, "putting the installed copy '%s' back", backup.c_str());
-  if (Exists(app)) {
+  LOG_WARNING(kLog, "putting the installed copy '%s' back", GetAppBackupDir(app, good).c_str());
+  if (IsFileExist(app, false)) {
     StopService();  // an earlier launcher may have started the unfinished copy
     if (!SetAside(app, app)) return;
   }
-  if (FSRename(backup, app, false) != 0) {
-    const int err = errno;
-    LOG_ERROR(kLog, "failed to restore '%s' -> '%s': %s (%d)", backup.c_str(), app.c_str(), strerror(err),
-              err);
-    return;
-  }
-  Settle(app, record);
-  RemoveSetAside(app);
+  RenameGoodBack(app, record, good);
 }
 
 namespace {
@@ -644,7 +636,7 @@ namespace {
 int SetUnfinishedAside(const ustring& app, const UpgradeRecord& record) {
   LOG_WARNING(kLog, "finishing the upgrade an earlier run began (%s)",
               record.good_exists ? "its installation kept under a backup name" : "a first installation");
-  if (!Exists(app)) return 0;
+  if (!IsFileExist(app, false)) return 0;
   LOG_WARNING(kLog, "'%s' is an unfinished installation, setting it aside", app.c_str());
   if (SetAside(app, app)) return 0;
   LOG_ERROR(kLog, "cannot take the unfinished installation '%s' out of the way", app.c_str());
@@ -690,7 +682,7 @@ int Service::PrepareUserEnv() {
       at.found != Found::kGoodLive) {
     good = at.backup;
     if (SetUnfinishedAside(app, record) != 0) return -1;
-  } else if (Exists(app)) {
+  } else if (IsFileExist(app, false)) {
     if (RecordAndBackUp(app, record.state == UpgradeRecord::kKept, &record, &good) != 0) return -1;
   } else {
     record = BeginUpgrade(app, -1, false);
@@ -864,7 +856,7 @@ void Service::RemoveAgedFolders() {
   FSRemove(path, false);
   if (app_path.empty()) return;
   const UpgradeRecord record = ReadUpgradeRecord(app_path);
-  if (record.state == UpgradeRecord::kCleaning && Exists(app_path)) {
+  if (record.state == UpgradeRecord::kCleaning && IsFileExist(app_path, false)) {
     CleanUpBackups(app_path);  // a name that could not be set aside, tried again on every start
   } else {
     // Copies an earlier upgrade set aside but could not remove: perhaps they can go now.

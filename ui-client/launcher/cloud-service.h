@@ -149,6 +149,10 @@ class Service {
   VersionInfo source_version;  // of the private bundle
 };
 
+// The leading decimal number of a build text, 0 without one. Out-of-range numbers are clamped rather
+// than wrapped: a huge shipped build must still count as newer.
+int BuildNumber(const ustring& text);
+
 // Backup name number `n` of `path`: <path>_tmp for 0, <path>_tmp1 ... <path>_tmp9 for 1 to 9.
 ustring GetAppBackupDir(const ustring& path, int n);
 

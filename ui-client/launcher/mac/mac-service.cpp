@@ -35,14 +35,6 @@ ustring Utf8(const QString& text) {
   return ustring(text.toUtf8().constData());
 }
 
-// The leading decimal number of `text`, 0 without one. Out-of-range numbers are clamped rather than
-// wrapped: a huge shipped build must still count as newer.
-int BuildNumber(const ustring& text) {
-  if (text.empty()) return 0;
-  const long long n = strtoll(text.c_str(), nullptr, 10);
-  return n > INT_MAX ? INT_MAX : n < INT_MIN ? INT_MIN : static_cast<int>(n);
-}
-
 long long Nanoseconds(const struct timespec& t) {
   return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
