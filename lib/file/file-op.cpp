@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -177,7 +179,84 @@ int FinishCopy(int out, const ustring& dst) {
   return result;
 }
 
-// Streams the bytes of `in` to `out`: 0, or -1/-2 (logged).
+// Writes `size` bytes of `buffer` to `out` at `offset` (-1: at its current position). 0, or -1/-2
+// (logged).
+int WriteAll(int out, const char* buffer, size_t size, off_t offset) {
+  for (const char* p = buffer; size > 0;) {
+    const ssize_t put = offset < 0 ? write(out, p, size) : pwrite(out, p, size, offset);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      const int err = put == 0 ? EIO : errno;
+      LOG_ERROR(kLog, "CopyFile: write: %s (%d)", strerror(err), err);
+      return FullOrQuotaCode(err);
+    }
+    p += put;
+    size -= static_cast<size_t>(put);
+    if (offset >= 0) offset += put;
+  }
+  return 0;
+}
+
+int ReadFailed() {
+  const int err = errno;
+  LOG_ERROR(kLog, "CopyFile: read: %s (%d)", strerror(err), err);
+  return -1;
+}
+
+// Streams the bytes of `in` from its position to its end to `out`. 0, or -1/-2 (logged).
+int StreamBytes(int in, int out, char* buffer) {
+  while (true) {
+    const ssize_t got = read(in, buffer, kCopyBufferSize);
+    if (got == 0) return 0;
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return ReadFailed();
+    const int put = WriteAll(out, buffer, static_cast<size_t>(got), -1);
+    if (put != 0) return put;
+  }
+}
+
+// Whether the file of status `st` holds fewer blocks than its size takes: it has holes.
+bool HasHoles(const struct stat& st) {
+  return S_ISREG(st.st_mode) &&
+         static_cast<unsigned long long>(st.st_blocks) * 512 < static_cast<unsigned long long>(st.st_size);
+}
+
+// Copies the `size` bytes of a file with holes as a file with the same holes: only the ranges that
+// hold data are written, and `out` is then given its size, so that a copy on another volume takes
+// the room the source takes, not its size. 0; 1 when the volume cannot tell where the data lies
+// (nothing done: stream the file instead); or -1/-2 (logged).
+int CopyDataRanges(int in, int out, off_t size, char* buffer) {
+#if defined(SEEK_DATA) && defined(SEEK_HOLE)
+  for (off_t at = 0; at < size;) {
+    const off_t data = lseek(in, at, SEEK_DATA);
+    if (data < 0 && errno == ENXIO) break;  // a hole up to the end
+    if (data < 0 && at == 0 && (errno == EINVAL || errno == ENOTSUP)) return 1;
+    if (data < 0) return ReadFailed();
+    off_t hole = lseek(in, data, SEEK_HOLE);
+    if (hole < 0) return ReadFailed();
+    for (at = data, hole = std::min(hole, size); at < hole;) {
+      const size_t want = static_cast<size_t>(std::min<off_t>(hole - at, kCopyBufferSize));
+      const ssize_t got = pread(in, buffer, want, at);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return ReadFailed();
+      if (got == 0) size = hole = at;  // the file shrank meanwhile: it ends here
+      const int put = WriteAll(out, buffer, static_cast<size_t>(got), at);
+      if (put != 0) return put;
+      at += got;
+    }
+  }
+  if (ftruncate(out, size) == 0) return 0;
+  const int err = errno;
+  LOG_ERROR(kLog, "CopyFile: ftruncate: %s (%d)", strerror(err), err);
+  return FullOrQuotaCode(err);
+#else
+  (void)in, (void)out, (void)size, (void)buffer;
+  return 1;
+#endif
+}
+
+// Copies the bytes of `in` (at its start) to the new, empty `out`; a file with holes keeps them.
+// 0, or -1/-2 (logged).
 int CopyBytes(int in, int out) {
   char* buffer = static_cast<char*>(malloc(kCopyBufferSize));
   if (buffer == nullptr) {
@@ -185,30 +264,10 @@ int CopyBytes(int in, int out) {
     LOG_ERROR(kLog, "FSCopy: malloc(%d): %s (%d)", static_cast<int>(kCopyBufferSize), strerror(err), err);
     return -1;
   }
-  int result = 0;
-  while (result == 0) {
-    ssize_t got = read(in, buffer, kCopyBufferSize);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      LOG_ERROR(kLog, "CopyFile: read: %s (%d)", strerror(err), err);
-      result = -1;
-      break;
-    }
-    for (const char* p = buffer; got > 0;) {
-      ssize_t put = write(out, p, static_cast<size_t>(got));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) {
-        int err = put == 0 ? EIO : errno;
-        LOG_ERROR(kLog, "CopyFile: write: %s (%d)", strerror(err), err);
-        result = FullOrQuotaCode(err);
-        break;
-      }
-      p += put;
-      got -= put;
-    }
-  }
+  struct stat st;
+  int result = 1;
+  if (fstat(in, &st) == 0 && HasHoles(st)) result = CopyDataRanges(in, out, st.st_size, buffer);
+  if (result == 1) result = StreamBytes(in, out, buffer);
   free(buffer);
   return result;
 }
@@ -857,6 +916,78 @@ int CheckDestination(int dir, const std::string& name, bool folder) {
   return -1;
 }
 
+// What a move to another volume takes, found before anything is copied: the room its copy fills
+// and the first entry that would stop it.
+struct MoveSurvey {
+  unsigned long long bytes = 0;  // blocks held by its files and folders (a file with holes: its data)
+  std::set<std::pair<dev_t, ino_t>> linked;  // files with other hard links, counted once
+  std::string blocked;                       // the entry that would stop the move, when the survey fails
+};
+
+// Adds the room the entry of status `st` takes to `survey`.
+void CountRoom(const struct stat& st, MoveSurvey* survey) {
+  if (st.st_nlink > 1 && !S_ISDIR(st.st_mode) && !survey->linked.emplace(st.st_dev, st.st_ino).second) return;
+  survey->bytes += static_cast<unsigned long long>(st.st_blocks) * 512;
+}
+
+// Walks the entry `name` of the open folder `dir` (named `dir_path`) as a move to another volume would
+// copy it, changing nothing: counts the room its copy takes, and stops at the first entry the move
+// would fail on: a folder it could not list or empty afterwards, a file it could not read, a device.
+// 0, or -1 with errno set and `survey->blocked` naming the entry.
+int SurveyEntryAt(int dir, const std::string& name, const std::string& dir_path, MoveSurvey* survey) {
+  FolderTrail trail(dir, dir_path);
+  std::vector<Listing> pending;
+  auto blocked = [&](const std::string& path) {
+    survey->blocked = path;
+    return -1;
+  };
+  // Counts the entry `child` of the current folder, entering it when it is a folder. 0 or -1.
+  auto visit = [&](const std::string& child) {
+    struct stat st;
+    if (fstatat(trail.current(), child.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+      return errno == ENOENT && !pending.empty() ? 0 : blocked(trail.PathOf(child));
+    CountRoom(st, survey);
+    if (S_ISREG(st.st_mode))
+      return faccessat(trail.current(), child.c_str(), R_OK, AT_EACCESS) == 0 ? 0
+                                                                              : blocked(trail.PathOf(child));
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
+      errno = EXDEV;  // devices cannot cross volumes
+      return blocked(trail.PathOf(child));
+    }
+    if (!S_ISDIR(st.st_mode)) return 0;
+    Listing listing;
+    if (trail.Enter(child, &st) != 0) return blocked(trail.PathOf(child));
+    if (faccessat(trail.current(), ".", W_OK | X_OK, AT_EACCESS) != 0 ||
+        ReadListing(trail.current(), &listing) != 0)
+      return blocked(trail.path());
+    pending.push_back(std::move(listing));
+    return 0;
+  };
+
+  if (visit(name) != 0) return -1;
+  while (!pending.empty()) {
+    Listing& listing = pending.back();
+    if (listing.next < listing.entries.size()) {
+      if (visit(listing.entries[listing.next++].first) != 0) return -1;
+      continue;
+    }
+    pending.pop_back();
+    if (trail.Leave() != 0) return blocked(trail.path());
+  }
+  return 0;
+}
+
+// Whether the volume of the open folder `dir` has room for `bytes`, with some to spare for what a
+// copy adds (folder blocks, attributes). True when it cannot be told; false with errno ENOSPC.
+bool HasRoomFor(int dir, unsigned long long bytes) {
+  struct statvfs vfs;
+  if (fstatvfs(dir, &vfs) != 0) return true;
+  const unsigned long long room = static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize;
+  if (bytes + bytes / 32 + (64ULL << 10) <= room) return true;
+  errno = ENOSPC;
+  return false;
+}
+
 // Builds at `to` of `to_dir` a copy of the entry `from` of `from_dir`, of the type code `type`
 // (the folders' paths name them in log lines). 0, or -1 with errno set.
 int CopyEntryAt(int type, int from_dir, const std::string& from, const std::string& from_dir_path, int to_dir,
@@ -893,6 +1024,10 @@ int MoveToOtherVolume(const std::string& src, const std::string& dst, const stru
   if (CheckDestination(to.get(), dst_name, type == FILE_TYPE_DIRECTORY) != 0)
     return MoveFailed("rename", dst);
   if (MayEmpty(from.get(), src_dir) != 0) return -1;
+  // A move that cannot finish is refused before it fills the other volume or copies half a tree.
+  MoveSurvey survey;
+  if (SurveyEntryAt(from.get(), src_name, src_dir, &survey) != 0) return MoveFailed("copy", survey.blocked);
+  if (!HasRoomFor(to.get(), survey.bytes)) return MoveFailed("copy", dst);
 
   const std::string temp = MoveTempName(dst_name);
   if (RemoveEntryAt(to.get(), temp, dst_dir, true) != 0) return -1;  // a move cut off before
@@ -1183,6 +1318,35 @@ int FSRename(const ustring& src, const ustring& dst, bool exact) {
   }
   if (MoveToOtherVolume(from, to, st) == 0) return 0;
   return errno == ENAMETOOLONG ? -100 : -3;
+}
+
+int FSCheckMove(const ustring& src, const ustring& dst, ustring& blocked) {
+  const std::string from = WithoutTrailingSeparators(src), to = WithoutTrailingSeparators(dst);
+  auto fail = [&](const std::string& path) {
+    blocked = ustring(path.c_str());
+    return -1;
+  };
+  std::string src_name, src_dir, dst_name, dst_dir;
+  struct stat st, from_st, to_st;
+  if (from.empty() || to.empty() || lstat(from.c_str(), &st) != 0) return fail(from);
+  Fd from_dir(OpenParentOf(from, &src_name, &src_dir));
+  if (from_dir.get() < 0 || fstat(from_dir.get(), &from_st) != 0) return fail(src_dir);
+  Fd to_dir(OpenParentOf(to, &dst_name, &dst_dir));
+  if (to_dir.get() < 0 || fstat(to_dir.get(), &to_st) != 0) return fail(dst_dir);
+  if (CheckDestination(to_dir.get(), dst_name, S_ISDIR(st.st_mode)) != 0) return fail(to);
+  if (faccessat(from_dir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0) return fail(src_dir);
+  if (faccessat(to_dir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0) return fail(dst_dir);
+  if (st.st_dev == to_st.st_dev) {
+    // A folder that changes folders has its ".." rewritten, which needs write permission on it.
+    const bool new_parent = from_st.st_ino != to_st.st_ino;
+    if (S_ISDIR(st.st_mode) && new_parent &&
+        faccessat(from_dir.get(), src_name.c_str(), W_OK, AT_EACCESS) != 0)
+      return fail(from);
+    return 0;
+  }
+  MoveSurvey survey;
+  if (SurveyEntryAt(from_dir.get(), src_name, src_dir, &survey) != 0) return fail(survey.blocked);
+  return HasRoomFor(to_dir.get(), survey.bytes) ? 0 : fail(to);
 }
 
 int FSRemove(const ustring& path, bool) {

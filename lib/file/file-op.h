@@ -105,7 +105,8 @@ int FSReadDir(DIR_HANDLE& handle, DIR_ENTRY& entry);
 // Closes a handle opened by FSOpenDir, once.
 int FSCloseDir(DIR_HANDLE& handle);
 
-// Copies the bytes of one file through an 8 KiB buffer and flushes the destination to disk. The
+// Copies the bytes of one file through an 8 KiB buffer and flushes the destination to disk; a file
+// with holes keeps them (only its data is written), where the volume tells where they are. The
 // destination is created or emptied; a new one gets 0666, or with `keep_mode` the source's
 // permission bits, less the umask (an existing one keeps its bits). With `remove_src` the source is
 // removed once the copy is safely on disk. 0; -1 failure (also when src and dst are the same file,
@@ -135,14 +136,25 @@ FSFullSyncCall FSSetFullSync(FSFullSyncCall call);
 // link is ever followed: an entry swapped for a link, or a folder moved away, during the walk stops
 // the move.
 // Devices cannot cross volumes, nor can a pipe or a socket moved by itself; inside a folder, named
-// pipes and sockets hold no data and are left out with a WARNING. A source holding a folder this process
-// could not empty afterwards is refused before anything is copied. A failed move removes its partial copy.
+// pipes and sockets hold no data and are left out with a WARNING. A file with holes is copied with
+// its holes. What FSCheckMove would refuse (a folder this process could not empty afterwards, a file
+// it cannot read, a device, too little room on the other volume: ENOSPC) is refused before anything
+// is copied. A failed move removes its partial copy.
 // Any depth is moved with a bounded number of open descriptors.
 // 0; -1 an empty path; -2 the source is missing or unreadable; -3 the move failed (the source is
 // whole, except when the failure came after the copy was in place: then both stand);
 // -100 a name is too long. Its own log lines are DEBUG (callers report the failure), but for what
 // a move leaves out or loses (WARNING); the copy's lines are FSCopy's.
 int FSRename(const ustring& src, const ustring& dst, bool exact);
+// Whether FSRename(src, dst) can be expected to succeed now, told without changing anything:
+// rename()'s rule for what waits at `dst`, write permission where the rename or the removal of the
+// source needs it, and across volumes what the move would otherwise find half-way: every folder
+// listable and emptiable, every file readable, no device, and room on the destination's volume for
+// the copy (the blocks the tree holds, so a file with holes counts only its data, plus a margin).
+// `dst`'s folder must exist. 0, or -1 with errno set (ENOSPC, EACCES, ENOTEMPTY, EXDEV for a device,
+// ...) and `blocked` naming the entry or folder in the way. Logs nothing. What changes between the
+// check and the move (a file written meanwhile, a read error) can still make the move fail.
+int FSCheckMove(const ustring& src, const ustring& dst, ustring& blocked);
 // Removes a file, a link (never its target) or a folder with everything in it, at any depth with a
 // bounded number of open descriptors. Trailing separators and "." components are dropped first, so
 // "link/" removes the link alone. Links are removed, never followed: a folder swapped for a link

@@ -876,20 +876,74 @@ TEST_F(FileOpTest, RenameAcrossVolumesCutOffLeavesTheSourceWhole) {
   EXPECT_FALSE(Exists(at("data")));
 }
 
-// A source that the move could not remove once copied (a read-only folder in it) is refused before
-// anything is copied, so the data is never left split between the two volumes.
-TEST_F(FileOpTest, RenameAcrossVolumesRefusesASourceItCouldNotRemove) {
-  OtherVolume volume(at("vol"));
+// What a move could not finish (a read-only folder it could not empty afterwards, a file it cannot
+// read, more than the other volume holds) is refused before anything is copied, so the data is
+// never left split between the two volumes nor the other volume filled; FSCheckMove says so first
+// (told on a real second volume: the stand-in shares the device). A file with holes takes only its
+// data's room there.
+TEST_F(FileOpTest, RenameAcrossVolumesRefusesWhatCannotFinishAndTheCheckSaysSoFirst) {
+  OtherVolume volume(at("vol"));  // 16 MiB as root
   ASSERT_EQ(0, chmod(tmp().c_str(), 0777));
-  ASSERT_EQ(0, FSMKDirP(at("data/locked"), nullptr, false, 0xFFFF));
-  WriteFile(at("data/a"), "a");
-  WriteFile(at("data/locked/b"), "b");
-  GiveToNobody(at("data"));
-  ASSERT_EQ(0, chmod(at("data/locked").c_str(), 0555));
-  EXPECT_EQ(-3, AsUnprivileged([&] { return FSRename(at("data"), at("vol/data"), false); })) << volume.how();
-  EXPECT_EQ(std::vector<std::string>{}, Entries(at("vol")));
-  EXPECT_EQ("a", ReadFile(at("data/a")));
-  EXPECT_EQ("b", ReadFile(at("data/locked/b")));
+  const struct {
+    const char* name;
+    const char* chmod_path;  // made unreadable or read-only
+    mode_t mode;
+    off_t big;  // a file "big" of this size: with data (> 0), or a hole with 4 KiB of data (< 0)
+    int err;    // what the check says, 0 when the move succeeds
+  } rows[] = {{"read-only folder", "locked", 0555, 0, EACCES},
+              {"unreadable file", "locked/b", 0200, 0, EACCES},
+              {"larger than the volume", nullptr, 0, 17 << 20, ENOSPC},
+              {"200 MB holding 4 KiB", nullptr, 0, -(200 << 20), 0}};
+  for (const auto& row : rows) {
+    if (row.big > 0 && !volume.real()) continue;  // the stand-in is as large as this disk
+    const std::string data = at(std::string("data-") + row.name), dst = at(std::string("vol/") + row.name);
+    ASSERT_EQ(0, FSMKDirP(data + "/locked", nullptr, false, 0xFFFF));
+    WriteFile(data + "/a", "a");
+    WriteFile(data + "/locked/b", "b");
+    if (row.big != 0) {
+      const off_t size = std::abs(row.big), first = row.big < 0 ? size / 2 : 0;
+      const off_t end = row.big < 0 ? first + 4096 : size;
+      const std::string block(4096, 'x');
+      const int fd = open((data + "/big").c_str(), O_WRONLY | O_CREAT, 0644);
+      ASSERT_EQ(0, ftruncate(fd, size));
+      for (off_t at = first; at < end; at += 4096)
+        ASSERT_EQ(4096, pwrite(fd, block.data(), block.size(), at));
+      close(fd);
+    }
+    GiveToNobody(data);
+    if (row.chmod_path != nullptr) {
+      ASSERT_EQ(0, chmod((data + "/" + row.chmod_path).c_str(), row.mode));
+    }
+    if (volume.real()) {
+      EXPECT_EQ(row.err, AsUnprivileged([&] {
+                  ustring blocked;
+                  return FSCheckMove(data, dst, blocked) == 0 ? 0 : errno;
+                }))
+          << row.name;
+    }
+    // A refused move changes nothing but its one rename() attempt: it copied nothing first.
+    const int moved = AsUnprivileged([&] {
+      int changes = 0;
+      FSSetChangeHook([&] { ++changes; });
+      const int result = FSRename(data, dst, false) == 0 ? 0 : std::min(changes, 100);
+      FSSetChangeHook(nullptr);
+      return result;
+    });
+    if (row.err != 0) {
+      EXPECT_EQ(1, moved) << row.name << ", " << volume.how();
+      EXPECT_FALSE(Exists(dst)) << row.name;
+      if (row.chmod_path != nullptr) chmod((data + "/" + row.chmod_path).c_str(), 0755);
+      EXPECT_EQ("b", ReadFile(data + "/locked/b")) << row.name;
+      continue;
+    }
+    ASSERT_EQ(0, moved) << row.name << ", " << volume.how();
+    struct stat st;
+    ASSERT_EQ(0, stat((dst + "/big").c_str(), &st));
+    EXPECT_EQ(-row.big, st.st_size);
+    EXPECT_GE(64 * 1024, st.st_blocks * 512) << "the copy keeps its holes";
+    EXPECT_EQ(std::string(4096, 'x'), ReadFile(dst + "/big").substr(static_cast<size_t>(-row.big / 2), 4096));
+  }
+  EXPECT_EQ(std::vector<std::string>{"200 MB holding 4 KiB"}, Entries(at("vol")));
 }
 
 // `levels` nested folders "d" below `top`, with a file "f" in the deepest. The deepest folder's path.
