@@ -110,11 +110,14 @@ class Service {
   // unfinished live copy set aside, the good one renamed back, the record settled. A step that fails
   // leaves the good copy where it is (logged), for the next start.
   void PutGoodCopyBack(const UpgradeRecord& record, int good);
-  // Moves the predecessor's data (~/.Skyhold/data) to ~/.Corvane/data and removes ~/.Skyhold. When
-  // the data cannot be moved, ~/.Skyhold is kept whole: nothing of the user's data is removed. A
-  // ~/.Skyhold that links to a folder is migrated from that folder, which goes with the link. What
-  // does not finish (the data not moved, ~/.Skyhold not removed) is marked in ~/.Corvane for
-  // ResumeMigration on later starts; the mark goes once ~/.Skyhold is gone.
+  // Moves the predecessor's data (~/.Skyhold/data) to ~/.Corvane/data and takes ~/.Skyhold away,
+  // removing only what was the predecessor's when its data moved: a ~/.Skyhold that links to a folder
+  // is migrated from that folder and goes as a link (the folder keeps everything but the data); a
+  // folder is set aside in one rename (~/.Skyhold_trash.<random>) and then removed. When the data
+  // cannot be moved, ~/.Skyhold is kept whole. A mark in ~/.Corvane (.skyhold-migration) names the
+  // ~/.Skyhold entry by inode from before anything moves until nothing is left to do, so that a later
+  // start (ResumeMigration) finishes with that entry, or with what was set aside, and never with a
+  // ~/.Skyhold made since. A ~/.Skyhold that cannot be set aside stays as it is (ERROR).
   virtual void MigrateService();
   // Whether the predecessor's folder is there to migrate (a link to a folder: that folder), reached
   // through links in the home folder as well.
@@ -122,18 +125,21 @@ class Service {
   // Finishes, on a later start, a migration that an earlier one could not finish. Nothing here; the
   // platform's service stops what may use the data first (MacService).
   virtual void ResumeMigration() {}
-  // What is left of a migration an earlier start could not finish, for ResumeMigration: nothing
-  // (also when MigrateService ran in this start, or when ~/.Skyhold is gone, whose mark is then
-  // removed); only ~/.Skyhold to remove; or the data to move. Every answer but kNothing comes with
-  // one WARNING that says what is left and why; so does data that cannot move yet because
-  // ~/.Corvane/data is not empty, which is answered kNothing.
+  // What is left of a migration an earlier start could not finish, for ResumeMigration. Removes
+  // what was set aside at once (it is in nobody's way). Then: the data to move (kData), only when
+  // the mark names the ~/.Skyhold entry still there (or is an earlier launcher's) and the move can be
+  // expected to work now (FSCheckMove); while it cannot, one WARNING says why and the answer is
+  // kNothing, so that nothing is stopped for a move bound to fail. Or the entry to take away
+  // (kFolder). Or nothing, also when MigrateService ran in this start; the mark goes once nothing of
+  // the entry it names is left. Every answer but kNothing comes with one WARNING.
   enum class MigrationLeft { kNothing, kFolder, kData };
   MigrationLeft UnfinishedMigration();
 
   // The user's home folder, the base of every per-user path: HOME, or without it the account's home
   // in the password database (UserHomePath); empty when there is none, and start-up then stops.
   static QString GetUserInstallPath();
-  // Removes the predecessor's aged application folder (~/.Skyhold/app), logging the path every time,
+  // Removes the predecessor's aged application folder (~/.Skyhold/app; not when ~/.Skyhold is a link,
+  // whose folder is the user's), logging the path every time,
   // finishes the removal of backup names a successful upgrade could not finish (record "cleaning"),
   // and removes every copy of the private bundle set aside by an earlier upgrade that can go now.
   void RemoveAgedFolders();

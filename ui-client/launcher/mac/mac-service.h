@@ -25,8 +25,8 @@ class MacService : public Service {
   // predecessor and migrates its data; then PrepareUserEnv(). 0 on success.
   int HandlePackageUpgrade() override;
   // Finishes a migration an earlier start could not finish (UnfinishedMigration): when the data is
-  // to move, stops both products' interfaces first; when only ~/.Skyhold is left to remove, stops
-  // nothing.
+  // to move, and can be expected to move now, stops both products' interfaces first; when only
+  // ~/.Skyhold or what was set aside is left to remove, or the data still cannot move, stops nothing.
   void ResumeMigration() override;
   // LaunchPerUserBin(), logging a failure; a copy known unfinished (IsUnfinishedInstallation) is not
   // started, with an ERROR: the next start repairs it.
