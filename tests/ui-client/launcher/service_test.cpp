@@ -1543,6 +1543,7 @@ class StepTest : public ServiceTest {
     bool predecessor;  // ~/.Skyhold with data to migrate (first installations only)
     Package first, second, last;
     std::function<void()> between = nullptr;  // after the first start, as a copied home or a user would
+    bool linked_predecessor = false;  // ~/.Skyhold links to a drive holding the user's files beside it
   };
 
   // Child exit status for "ended at the chosen change".
@@ -1589,6 +1590,7 @@ class StepTest : public ServiceTest {
   void Prepare(const Scenario& s) {
     testsupport::RemoveTree(corvane());
     testsupport::RemoveTree(skyhold());
+    testsupport::RemoveTree(at("drive"));
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(corvane() + "/log")));
     if (s.installed) {
       Install("119");
@@ -1603,6 +1605,11 @@ class StepTest : public ServiceTest {
         WriteFile(backup(n) + "/old-marker", builds[n]);
         WriteFile(backup(n) + "/Contents/MacOS/corvane-ui", "#!/bin/sh\n");
       }
+    }
+    if (s.linked_predecessor) {
+      ASSERT_TRUE(QDir().mkpath(QString::fromStdString(at("drive"))));
+      WriteFile(at("drive/Photos.jpg"), "the user's\n");
+      ASSERT_EQ(0, symlink(at("drive").c_str(), skyhold().c_str()));
     }
     if (s.predecessor) {
       ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold() + "/data/sub")));
@@ -1750,12 +1757,23 @@ TEST_F(StepTest, AnUpgradeEndedAtAnyChangeThenAgainIsCompletedByTheNextStart) {
 
 TEST_F(StepTest, AFirstInstallationWithMigrationEndedAtAnyChangeIsCompleted) {
   const auto reference = NewCopy();
-  RunEveryStep({false, false, true, Package::kWhole, Package::kWhole, Package::kWhole},
-               [&](const std::string& where) {
-                 ExpectNewCopy(where, reference);
-                 EXPECT_EQ("predecessor data\n", ReadFile(corvane() + "/data/sub/db")) << where;
-                 EXPECT_FALSE(Exists(skyhold())) << where;
-               });
+  Scenario s = {false, false, true, Package::kWhole, Package::kWhole, Package::kWhole};
+  for (bool linked : {false, true}) {
+    s.linked_predecessor = linked;
+    const auto check = [&](const std::string& where) {
+      ExpectNewCopy(where, reference);
+      EXPECT_EQ("predecessor data\n", ReadFile(corvane() + "/data/sub/db")) << where;
+      EXPECT_FALSE(Exists(skyhold())) << where;
+      EXPECT_TRUE(QDir(QString::fromStdString(home()))
+                      .entryList({".Skyhold_trash.*"}, QDir::Hidden | QDir::Dirs)
+                      .empty());
+      // Where a linked ~/.Skyhold led keeps all but the data, the predecessor's aged folder too.
+      if (linked) {
+        EXPECT_EQ("the user's\nx", ReadFile(at("drive/Photos.jpg")) + ReadFile(at("drive/app/old"))) << where;
+      }
+    };
+    RunEveryStep(s, check, !linked);
+  }
 }
 
 // Failures: the old copy comes back exactly, or (after the first start committed) the new one stays.
