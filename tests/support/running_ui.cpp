@@ -67,19 +67,22 @@ bool RunAsStandInWhenAsked() {
 
 const bool kStandIn = RunAsStandInWhenAsked();
 
-// A copy of this test program at a fresh name inside `folder`: a hard link where the system allows
-// one, else copied bytes. Empty after adding a failure.
-std::string CopyOfThisProgram(const std::string& folder) {
+// A copy of this test program inside `folder`, at `name` or at a fresh name: a hard link where the
+// system allows one, else copied bytes. Empty after adding a failure.
+std::string CopyOfThisProgram(const std::string& folder, const std::string& name) {
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   const std::string self = ThisProgram();
   EXPECT_FALSE(self.empty()) << "cannot tell which program runs";
-  std::string copy = folder + "/.running-ui-XXXXXX";
-  const int fd = mkostemp(&copy[0], O_CLOEXEC);
-  EXPECT_GE(fd, 0) << copy << ": " << strerror(errno);
-  if (fd < 0 || self.empty()) return std::string();
-  close(fd);
-  unlink(copy.c_str());
+  std::string copy = folder + "/" + (name.empty() ? ".running-ui-XXXXXX" : name);
+  if (name.empty()) {
+    const int fd = mkostemp(&copy[0], O_CLOEXEC);
+    EXPECT_GE(fd, 0) << copy << ": " << strerror(errno);
+    if (fd < 0) return std::string();
+    close(fd);
+    unlink(copy.c_str());
+  }
+  if (self.empty()) return std::string();
   if (link(self.c_str(), copy.c_str()) != 0) {
     std::filesystem::copy_file(self, copy, ec);
     EXPECT_FALSE(ec) << "copying " << self << " to " << copy << ": " << ec.message();
@@ -92,9 +95,9 @@ std::string CopyOfThisProgram(const std::string& folder) {
 }  // namespace
 
 pid_t StartRunningUi(const std::string& folder, const std::string& marker, int linger_ms, bool ignore_term,
-                     bool sleep_on_term) {
+                     bool sleep_on_term, const std::string& name) {
   (void)kStandIn;
-  const std::string copy = CopyOfThisProgram(folder);
+  const std::string copy = CopyOfThisProgram(folder, name);
   if (copy.empty()) return -1;
   int ready[2];
   if (PipeCloseOnExec(ready) != 0) {

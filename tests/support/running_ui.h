@@ -1,7 +1,8 @@
 // A stand-in for the client's running interface in tests that stop it through ui.pid. The launcher
-// stops only a process whose executable lies inside the folder of the pid file, as the real
-// interface's does, so the stand-in runs a copy of the test program from inside that folder. Call
-// from the test's main thread; the caller reaps the child.
+// knows the interface by its program: one inside the folder of the pid file, as the real
+// interface's is, or one bearing the interface's name, so the stand-in runs a copy of the test
+// program from inside a given folder, under a given name when asked. Call from the test's main
+// thread; the caller reaps the child.
 #ifndef CORVANE_TESTS_SUPPORT_RUNNING_UI_H_
 #define CORVANE_TESTS_SUPPORT_RUNNING_UI_H_
 
@@ -16,9 +17,10 @@ namespace testsupport {
 // from, as for a bundle replaced under a running program. On SIGTERM it creates `marker` (when not
 // empty), waits `linger_ms` and exits with status 0; with `ignore_term` it ignores SIGTERM; with
 // `sleep_on_term` it runs /bin/sleep instead, under the same pid: another program from elsewhere.
+// With `name`, the copy bears that name (nothing may be at `folder`/`name`); otherwise a fresh one.
 // Returns its pid once its handler is in place, or -1 after adding a test failure.
 pid_t StartRunningUi(const std::string& folder, const std::string& marker, int linger_ms,
-                     bool ignore_term = false, bool sleep_on_term = false);
+                     bool ignore_term = false, bool sleep_on_term = false, const std::string& name = "");
 
 }  // namespace testsupport
 

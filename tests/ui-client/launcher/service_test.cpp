@@ -83,10 +83,10 @@ class Child {
  public:
   enum Behaviour { kExitsTwoSecondsAfterTerm, kIgnoresTerm, kPlain, kSleepsOnTerm };
 
-  explicit Child(Behaviour behaviour, const std::string& run_from = "") {
+  explicit Child(Behaviour behaviour, const std::string& run_from = "", const std::string& name = "") {
     if (!run_from.empty()) {
       pid_ = testsupport::StartRunningUi(run_from, "", behaviour == kExitsTwoSecondsAfterTerm ? 2000 : 0,
-                                         behaviour == kIgnoresTerm, behaviour == kSleepsOnTerm);
+                                         behaviour == kIgnoresTerm, behaviour == kSleepsOnTerm, name);
       if (pid_ > 0) reaper_ = std::thread([this] { Reap(); });
       return;
     }
@@ -1274,6 +1274,9 @@ TEST_F(ServiceTest, BadPidFilesSignalNothing) {
     attempts.emplace_back(pid, sig);
     return false;
   });
+  // The interface program a script: no program tells, the clocks decide.
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(app() + "/Contents/MacOS")));
+  WriteFile(ui(), "#!/bin/sh\n");
   MacService service;
   service.StopService();  // no file at all
   EXPECT_TRUE(Logged("does not exist, no need to terminate"));
@@ -1292,48 +1295,72 @@ TEST_F(ServiceTest, BadPidFilesSignalNothing) {
   EXPECT_TRUE(bystander.Alive());
 }
 
-// The interface is known by where its program lies or by having started before its pid file was
-// written: one running from inside the folder is stopped even when its pid file looks an hour older
-// than the process (a file server's clock, a step of the wall clock); another program that started
-// before the file was written (an interpreter, a translocated copy) is stopped too; a program from
-// elsewhere that started after the file was written (a recycled pid), even by seconds, never is.
-// Also through a home reached by a link, where the system reports the program's real path.
-TEST_F(ServiceTest, TheInterfaceIsKnownByItsFolderOrByStartingBeforeItsPidFile) {
+// The interface is known by its program: one running from inside the folder, or the interface's own
+// program from elsewhere (a translocated or copied bundle), or a program of the predecessor's bundle,
+// is stopped even when its pid file looks an hour older than the process (a file server's clock, a
+// step of the wall clock); another program is not, even when it started before the file was written,
+// unless the interface's program is a script: then its interpreter runs, and the clocks decide, as
+// they do for the predecessor, whose program is not known. A program from elsewhere that started
+// after the file was written (a recycled pid), even by seconds, never is. Also through a home reached
+// by a link, where the system reports the program's real path.
+TEST_F(ServiceTest, TheInterfaceIsKnownByItsProgramOrByStartingBeforeItsPidFile) {
   ASSERT_EQ(0, symlink(home().c_str(), at("linked-home").c_str()));
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(app() + "/Contents/MacOS")));
+  const std::string inside = "/.Corvane/Corvane.app/Contents/MacOS";
   const struct {
-    bool inside;
-    int file_age_s;  // how long before now the pid file was last written
+    const char* folder;
+    std::string run_from;  // below the home; empty: a fork of the test program
+    const char* name;      // of its program; empty: a fresh one
+    bool script;           // the installed interface program is a script
+    int file_age_s;        // how long before now the pid file was last written
     bool through_link;
-    bool stopped;
-  } cases[] = {{true, 3600, false, true},   {true, 0, false, true},   {false, 0, false, true},
-               {false, 3600, false, false}, {false, 5, false, false}, {true, 3600, true, true}};
+    const char* not_stopped_because;  // null when stopped
+  } cases[] = {
+      {"/.Corvane", inside, "", false, 3600, false, nullptr},
+      {"/.Corvane", inside, "", false, 0, false, nullptr},
+      {"/.Corvane", inside, "", false, 3600, true, nullptr},
+      {"/.Corvane", "/Applications/Corvane.app/Contents/MacOS", "corvane-ui", false, 3600, false, nullptr},
+      {"/.Corvane", "", "", false, 0, false, "not the interface's program nor one inside"},
+      {"/.Corvane", "", "", false, 3600, false, "not the interface's program nor one inside"},
+      {"/.Corvane", "", "", true, 0, false, nullptr},
+      {"/.Corvane", "", "", true, 5, false, "started after pid file"},
+      {"/.Skyhold", "/Applications/Skyhold.app/Contents/MacOS", "", false, 3600, false, nullptr},
+      {"/.Skyhold", "", "", false, 0, false, nullptr},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.inside) + " " + std::to_string(c.file_age_s) +
-                 (c.through_link ? " link" : ""));
+    SCOPED_TRACE(std::string(c.folder) + " " + c.run_from + "/" + c.name + (c.script ? " script " : " ") +
+                 std::to_string(c.file_age_s) + (c.through_link ? " link" : ""));
     signals_.clear();
     const size_t mark = Log().size();
-    Child child(Child::kPlain, c.inside ? app() + "/Contents/MacOS" : std::string());
-    WritePidFile(corvane(), "pid=" + std::to_string(child.pid()) + "\n");
-    AgePidFile(corvane(), c.file_age_s);
+    WriteFile(ui(), c.script ? "#!/bin/sh\n"
+                             : "\x7f"
+                               "ELF");
+    Child child(Child::kPlain, c.run_from.empty() ? std::string() : home() + c.run_from, c.name);
+    WritePidFile(home() + c.folder, "pid=" + std::to_string(child.pid()) + "\n");
+    AgePidFile(home() + c.folder, c.file_age_s);
     MacService service;
     service.StopServiceByPath(
-        QString::fromStdString((c.through_link ? at("linked-home") : home()) + "/.Corvane"));
-    EXPECT_EQ(c.stopped ? 1 : 0, Count(SIGTERM));
-    EXPECT_EQ(c.stopped, !child.Alive());
-    if (!c.stopped) {
-      EXPECT_TRUE(LoggedSince(mark, "process " + std::to_string(child.pid()) + " runs '"));
-      EXPECT_TRUE(LoggedSince(mark, "not a program inside '" + corvane() + "', not signalling it"));
-      EXPECT_TRUE(LoggedSince(mark, "process " + std::to_string(child.pid()) + " started after pid file"));
+        QString::fromStdString((c.through_link ? at("linked-home") : home()) + c.folder));
+    const bool stopped = c.not_stopped_because == nullptr;
+    EXPECT_EQ(stopped ? 1 : 0, Count(SIGTERM));
+    EXPECT_EQ(stopped, !child.Alive());
+    if (!stopped) {
+      EXPECT_TRUE(LoggedSince(mark, "process " + std::to_string(child.pid())));
+      EXPECT_TRUE(LoggedSince(mark, c.not_stopped_because));
     }
   }
 }
 
-// Either the program's folder or the clocks say yes; no, only when what is known all says no.
+// The program decides where it tells (inside the folder, the interface's program or bundle: yes;
+// another program when the interface's is known and no script: no); the clocks only where it does not.
 TEST_F(ServiceTest, WhoIsTheInterface) {
   const long long kSecond = 1000000000LL, kMinute = 60 * kSecond, written = 1000 * kMinute;
   const std::vector<std::string> folders = {"/home/u/.Corvane", "/Users/u/.Corvane/"};
   // A home reached through a link: the folder as named, then as resolved.
   const std::vector<std::string> linked = {"/home/u/.Corvane", "/Volumes/Data/u/.Corvane"};
+  const std::vector<std::string> predecessor = {"/home/u/.Skyhold"};
+  // What the interface is known by besides its folder.
+  enum Knows { kProgram, kScript, kBundle, kFolderOnly };
   const struct {
     bool executable_known;
     std::string executable;
@@ -1341,17 +1368,21 @@ TEST_F(ServiceTest, WhoIsTheInterface) {
     long long started;
     bool interface;
     const std::vector<std::string>* in = nullptr;
+    Knows knows = kProgram;
   } cases[] = {
       {true, "/home/u/.Corvane/Corvane.app/Contents/MacOS/corvane-ui", true, written + 60 * kMinute, true},
       {true, "/Users/u/.Corvane/Corvane.app_tmp/Contents/MacOS/corvane-ui", false, 0, true},
-      // Run through an interpreter, or from a translocated copy: started before its pid file.
-      {true, "/usr/bin/python3", true, written - kMinute, true},
+      // A translocated copy, whatever the clocks say.
       {true, "/private/var/folders/x/AppTranslocation/A/d/Corvane.app/Contents/MacOS/corvane-ui", true,
-       written + 2 * kSecond, true},
+       written + 60 * kMinute, true},
+      // Another program, even one that started before the pid file; through an interpreter, the clocks.
+      {true, "/usr/bin/python3", true, written - kMinute, false},
+      {true, "/usr/bin/python3", true, written - kMinute, true, nullptr, kScript},
+      {true, "/usr/bin/python3", true, written + 11 * kMinute, false, nullptr, kScript},
       // A recycled pid: another program that started after the file was written.
       {true, "/usr/bin/vim", true, written + 11 * kMinute, false},
       {true, "/usr/bin/vim", true, written + 3 * kSecond, false},
-      {true, "/home/u/.Corvane2/corvane-ui", true, written + 60 * kMinute, false},
+      {true, "/home/u/.Corvane2/sync-tool", true, written + 60 * kMinute, false},
       {true, "/home/u/.Corvane", true, written + 11 * kMinute, false},
       {true, "/usr/bin/vim", false, 0, false},
       {false, "", true, written + 2 * kSecond, true},
@@ -1359,13 +1390,22 @@ TEST_F(ServiceTest, WhoIsTheInterface) {
       {false, "", true, written + 3 * kSecond, false},
       {false, "", false, 0, true},
       {true, "/Volumes/Data/u/.Corvane/Corvane.app/Contents/MacOS/corvane-ui", true, written + 60 * kMinute,
-       true, &linked},
-      {true, "/Volumes/Data/u/.Corvane2/corvane-ui", true, written + 60 * kMinute, false, &linked},
+       true, &linked, kFolderOnly},
+      {true, "/Volumes/Data/u/.Corvane2/corvane-ui", true, written + 60 * kMinute, false, &linked,
+       kFolderOnly},
+      // The predecessor's: its bundle wherever it lies; any other program, the clocks.
+      {true, "/Applications/Skyhold.app/Contents/MacOS/Skyhold", true, written + 60 * kMinute, true,
+       &predecessor, kBundle},
+      {true, "/usr/bin/java", true, written - kMinute, true, &predecessor, kBundle},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.executable + " " + std::to_string((c.started - written) / kSecond) + " s");
+    SCOPED_TRACE(c.executable + " " + std::to_string((c.started - written) / kSecond) + " s, knows " +
+                 std::to_string(c.knows));
     PidFileProcess p;
     p.folders = c.in != nullptr ? *c.in : folders;
+    if (c.knows == kProgram || c.knows == kScript) p.program_name = "corvane-ui";
+    p.program_interpreted = c.knows == kScript;
+    if (c.knows == kBundle) p.bundle_name = "Skyhold.app";
     p.executable_known = c.executable_known;
     p.executable = c.executable;
     p.start_known = c.start_known;

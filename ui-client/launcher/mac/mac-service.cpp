@@ -21,6 +21,7 @@
 #include "log.h"
 #include "package-digest.h"
 #include "process-control.h"
+#include "regular_file.h"
 
 namespace {
 
@@ -80,18 +81,128 @@ bool ReadPidFile(const QString& folder, PidFile* file) {
   return true;
 }
 
-// What the system tells of the process `file` names, for IsInterfaceProcess.
+// Whether `a` and the registry's `key` name the same folder, through links or not.
+bool IsRegistryFolder(const std::string& a, const char* key) {
+  const QByteArray b = RegistryPath(key).toUtf8();
+  struct stat sa, sb;
+  return !b.isEmpty() && stat(a.c_str(), &sa) == 0 && stat(b.constData(), &sb) == 0 &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Whether the program at `path` is a script ("#!"), run by an interpreter. A missing program is none.
+bool IsScript(const QString& path) {
+  const QByteArray name = path.toUtf8();
+  int error = 0;
+  const int fd = OpenRegularFile(name.constData(), "r", &error);
+  if (fd < 0) {
+    if (error != ENOENT)
+      LOG_DEBUG(kLog, "cannot read '%s': %s", name.constData(), RegularFileErrorText(error).c_str());
+    return false;
+  }
+  char head[2] = {0, 0};
+  const ssize_t n = read(fd, head, sizeof(head));
+  close(fd);
+  return n == 2 && head[0] == '#' && head[1] == '!';
+}
+
+// Fills in what the interface of `folder` is known by, from the path registry (see StopServiceByPath).
+void AddWhatTheInterfaceIs(const std::string& folder, PidFileProcess* p) {
+  if (IsRegistryFolder(folder, "user_corvane_path")) {
+    const QString program = RegistryPath("user_corvane_ui_path");
+    p->program_name = program.section('/', -1).toUtf8().toStdString();
+    p->program_interpreted = IsScript(program);
+  } else if (IsRegistryFolder(folder, "user_skyhold_path")) {
+    // <bundle>.app/Contents/Resources; anything else names no bundle.
+    const QString resources = QDir::cleanPath(RegistryPath("user_skyhold_resource_path"));
+    const QString bundle = resources.section('/', -3, -3);
+    if (resources.endsWith("/Contents/Resources") && bundle.size() > 4 && bundle.endsWith(".app"))
+      p->bundle_name = bundle.toUtf8().toStdString();
+  }
+}
+
+// What the system tells of the process `file` names, and what the interface is known by, for
+// IsInterfaceProcess.
 PidFileProcess Describe(const PidFile& file) {
   PidFileProcess p;
   p.folders.push_back(file.folder);
   char resolved[PATH_MAX];
   if (realpath(file.folder.c_str(), resolved) != nullptr) p.folders.emplace_back(resolved);
+  AddWhatTheInterfaceIs(file.folder, &p);
   p.executable_known = GetProcessExecutablePath(file.pid, &p.executable) == 0;
   struct timespec started;
   p.start_known = GetProcessStartTime(file.pid, &started) == 0;
   if (p.start_known) p.started_ns = Nanoseconds(started);
   p.written_ns = file.written_ns;
   return p;
+}
+
+// Why a process is, or is not, taken for the interface.
+enum class Verdict {
+  kProgramInsideFolder,
+  kInterfaceProgram,  // named as the interface's program, or inside its bundle
+  kStartedBeforeFile,
+  kNothingKnown,
+  kOtherProgram,  // known not to be the interface's program
+  kStartedAfterFile,
+  kProgramTellsNothing,  // and its start is unknown
+};
+
+bool HasPrefixFolder(const std::string& path, const std::string& folder) {
+  std::string prefix = folder;
+  while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+  if (prefix.empty() || path.size() <= prefix.size() + 1) return false;
+#ifdef __APPLE__
+  // The usual Mac volume ignores case: a path may come back spelled otherwise than it was asked.
+  if (strncasecmp(path.c_str(), prefix.c_str(), prefix.size()) != 0) return false;
+#else
+  if (path.compare(0, prefix.size(), prefix) != 0) return false;
+#endif
+  return prefix == "/" || path[prefix.size()] == '/';
+}
+
+bool SameName(const char* a, size_t a_size, const std::string& b) {
+  if (a_size != b.size()) return false;
+#ifdef __APPLE__
+  return strncasecmp(a, b.c_str(), a_size) == 0;
+#else
+  return b.compare(0, a_size, a, a_size) == 0;
+#endif
+}
+
+// Whether the last component of `path` is `name`.
+bool IsNamed(const std::string& path, const std::string& name) {
+  const size_t slash = path.rfind('/');
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
+  return SameName(path.c_str() + start, path.size() - start, name);
+}
+
+// Whether `path` lies inside a folder named `name`.
+bool LiesInFolderNamed(const std::string& path, const std::string& name) {
+  size_t start = 0;
+  for (size_t slash; (slash = path.find('/', start)) != std::string::npos; start = slash + 1) {
+    if (SameName(path.c_str() + start, slash - start, name)) return true;
+  }
+  return false;
+}
+
+// The rule of IsInterfaceProcess, with its reason.
+Verdict Judge(const PidFileProcess& p) {
+  if (p.executable_known) {
+    for (const std::string& folder : p.folders) {
+      if (HasPrefixFolder(p.executable, folder)) return Verdict::kProgramInsideFolder;
+    }
+    if (!p.program_name.empty() && IsNamed(p.executable, p.program_name)) return Verdict::kInterfaceProgram;
+    if (!p.bundle_name.empty() && LiesInFolderNamed(p.executable, p.bundle_name))
+      return Verdict::kInterfaceProgram;
+    if (!p.program_name.empty() && !p.program_interpreted) return Verdict::kOtherProgram;
+  }
+  // The program tells nothing: the clocks. A recycled number belongs to a process that started after
+  // the pid file was written.
+  if (p.start_known) {
+    return p.started_ns <= p.written_ns + kPidFileClockSlackNs ? Verdict::kStartedBeforeFile
+                                                               : Verdict::kStartedAfterFile;
+  }
+  return p.executable_known ? Verdict::kProgramTellsNothing : Verdict::kNothingKnown;
 }
 
 // True when the process `file` names is the interface to stop, with what is known of it in
@@ -103,13 +214,32 @@ bool IsInterfaceToStop(const PidFile& file, PidFileProcess* process) {
     return false;
   }
   const PidFileProcess& p = *process = Describe(file);
-  if (IsInterfaceProcess(p)) return true;
-  if (p.executable_known) {
-    LOG_NOTE(kLog, "process %d runs '%s', not a program inside '%s', not signalling it", file.pid,
-             p.executable.c_str(), file.folder.c_str());
-  }
-  if (p.start_known) {
-    LOG_NOTE(kLog, "process %d started after pid file '%s' was written, not signalling it", file.pid, path);
+  switch (Judge(p)) {
+    case Verdict::kProgramInsideFolder:
+    case Verdict::kInterfaceProgram:
+      if (p.start_known && p.started_ns > p.written_ns + kPidFileClockSlackNs) {
+        LOG_NOTE(kLog,
+                 "process %d runs the interface's program '%s' but started after pid file '%s' was "
+                 "written: the clocks differ",
+                 file.pid, p.executable.c_str(), path);
+      }
+      return true;
+    case Verdict::kStartedBeforeFile:
+    case Verdict::kNothingKnown:
+      return true;
+    case Verdict::kOtherProgram:
+      LOG_NOTE(kLog,
+               "process %d runs '%s', not the interface's program nor one inside '%s', not signalling it",
+               file.pid, p.executable.c_str(), file.folder.c_str());
+      return false;
+    case Verdict::kStartedAfterFile:
+      LOG_NOTE(kLog, "process %d started after pid file '%s' was written, not signalling it", file.pid, path);
+      return false;
+    case Verdict::kProgramTellsNothing:
+      LOG_NOTE(kLog,
+               "process %d runs '%s', not a program inside '%s', and its start is unknown, not signalling it",
+               file.pid, p.executable.c_str(), file.folder.c_str());
+      return false;
   }
   return false;
 }
@@ -145,30 +275,21 @@ bool TerminateAndWait(pid_t pid, const PidFileProcess& p) {
   return false;
 }
 
-bool HasPrefixFolder(const std::string& path, const std::string& folder) {
-  std::string prefix = folder;
-  while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
-  if (prefix.empty() || path.size() <= prefix.size() + 1) return false;
-#ifdef __APPLE__
-  // The usual Mac volume ignores case: a path may come back spelled otherwise than it was asked.
-  if (strncasecmp(path.c_str(), prefix.c_str(), prefix.size()) != 0) return false;
-#else
-  if (path.compare(0, prefix.size(), prefix) != 0) return false;
-#endif
-  return prefix == "/" || path[prefix.size()] == '/';
-}
-
 }  // namespace
 
 bool IsInterfaceProcess(const PidFileProcess& p) {
-  if (!p.executable_known && !p.start_known) return true;
-  if (p.executable_known) {
-    for (const std::string& folder : p.folders) {
-      if (HasPrefixFolder(p.executable, folder)) return true;
-    }
+  switch (Judge(p)) {
+    case Verdict::kProgramInsideFolder:
+    case Verdict::kInterfaceProgram:
+    case Verdict::kStartedBeforeFile:
+    case Verdict::kNothingKnown:
+      return true;
+    case Verdict::kOtherProgram:
+    case Verdict::kStartedAfterFile:
+    case Verdict::kProgramTellsNothing:
+      return false;
   }
-  // A recycled number belongs to a process that started after the pid file was written.
-  return p.start_known && p.started_ns <= p.written_ns + kPidFileClockSlackNs;
+  return false;
 }
 
 MacService::MacService() {

@@ -48,7 +48,16 @@ class MacService : public Service {
   // Nothing is signalled when the file is missing, unreadable or names no pid above 0, when the pid
   // is this launcher's, or when the process is not the interface (IsInterfaceProcess), checked
   // again before SIGKILL in case the number was taken by a new process meanwhile. Each signal sent
-  // is logged at INFO with the pid, the program and its start time.
+  // is logged at INFO with the pid, the program and its start time. What the interface is known by
+  // comes from the path registry, by which folder `folder` is (as named or through a link):
+  // - the registry's user_corvane_path: its interface program, user_corvane_ui_path, whose file
+  //   name (corvane-ui) is the interface wherever it runs; any other program is not the interface,
+  //   unless that program is a script (it starts with "#!"), whose process runs its interpreter;
+  // - the registry's user_skyhold_path, the predecessor's: its program is not known, but its bundle
+  //   is, the one user_skyhold_resource_path lies in (Skyhold.app): a program inside a bundle of
+  //   that name is its interface wherever it lies; of any other program outside the folder, only
+  //   the clocks tell;
+  // - any other folder: a program inside it, or the clocks.
   void StopServiceByPath(const QString& folder);
   // True when the per-user interface executable exists (executable or not).
   bool PerUserBinPathExist();
@@ -62,9 +71,19 @@ class MacService : public Service {
   int package_whole_ = -1;  // -1 not checked yet, else 0 or 1
 };
 
-// What the system tells of the process a ui.pid file names.
+// What the system tells of the process a ui.pid file names, and what the interface that writes the
+// file is known by.
 struct PidFileProcess {
   std::vector<std::string> folders;  // the pid file's folder: as named, and with links resolved
+  // The file name of the interface's program wherever it runs (a copied or translocated bundle), when
+  // known; empty otherwise. When known, a program by any other name outside the folders is not the
+  // interface, unless `program_interpreted`: the interface's program is a script, so the process of a
+  // running interface is its interpreter, which tells nothing.
+  std::string program_name;
+  bool program_interpreted = false;
+  // The name of a bundle (Skyhold.app) whose programs are the interface's wherever it lies; empty when
+  // not known.
+  std::string bundle_name;
   bool executable_known = false;
   std::string executable;  // the path of the program it runs, when known
   bool start_known = false;
@@ -77,16 +96,19 @@ struct PidFileProcess {
 // earlier; a file's modification time is cut down to its volume's granularity, at most two seconds
 // (FAT; HFS+ and ext4 with small inodes keep whole seconds), and Linux takes it from a clock that
 // may lag a tick behind. A process that started later than this after the file was written did not
-// write it.
+// write it, as long as the two clocks agree.
 constexpr long long kPidFileClockSlackNs = 2LL * 1000000000LL + 20LL * 1000000LL;
 
-// True when the process may be the interface that wrote the pid file: its program lies inside the
-// file's folder (as named or with links resolved), or it started no later than the file was last
-// written, allowing kPidFileClockSlackNs of difference. Either is enough: an interface run through
-// an interpreter, the predecessor's interface running from elsewhere, or one the system runs from a
-// translocated path lies outside the folder but started before writing its pid file, while a
-// process that took over a recycled number started after the file was written. False only when
-// everything known speaks against it; with neither known, true: the stop must never leave the real
+// True when the process may be the interface that wrote the pid file. The program decides where it
+// tells, whatever the clocks say (a home on a file server whose clock differs, a clock stepped):
+// - a program inside the file's folder (as named or with links resolved), one named
+//   `program_name`, or one inside a bundle named `bundle_name` is the interface;
+// - with `program_name` known and not `program_interpreted`, any other program is not.
+// Only where the program tells nothing (not known; or known, but the interface's program is not,
+// or runs through an interpreter) do the clocks decide: the interface started no later than it
+// wrote the file, allowing kPidFileClockSlackNs, while a process that took over a recycled number
+// started after the file was written. A program that tells nothing with no known start is not the
+// interface; with neither program nor start known, true: the stop must never leave the real
 // interface running while its bundle is replaced.
 bool IsInterfaceProcess(const PidFileProcess& process);
 
