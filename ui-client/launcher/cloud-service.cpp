@@ -907,10 +907,11 @@ Service::MigrationLeft Service::UnfinishedMigration() {
   if (!mark.present) return MigrationLeft::kNothing;
   // What was set aside is out of everyone's way: it goes now, without stopping anything.
   if (!RemoveSetAside(f.old_folder)) return MigrationLeft::kNothing;
+  // Data still there is moved whatever the entry's number (a restored home renumbers it), unless the
+  // migration had finished with it: then it is a new ~/.Skyhold's.
   const bool same_entry = mark.skyhold_ino != 0 && mark.skyhold_ino == InodeOf(f.entry());
-  const bool earlier_launcher = !mark.set_aside && mark.skyhold_ino == 0;
   const ustring old_data = f.old_folder + "/data", new_data = f.new_folder + "/data";
-  if ((same_entry || earlier_launcher) && IsFileExist(old_data, false)) {
+  if (!mark.set_aside && IsFileExist(old_data, false)) {
     ustring blocked;
     if (FSCheckMove(old_data, new_data, blocked) != 0) {
       const int err = errno;

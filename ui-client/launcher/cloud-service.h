@@ -126,12 +126,13 @@ class Service {
   // platform's service stops what may use the data first (MacService).
   virtual void ResumeMigration() {}
   // What is left of a migration an earlier start could not finish, for ResumeMigration. Removes
-  // what was set aside at once (it is in nobody's way). Then: the data to move (kData), only when
-  // the mark names the ~/.Skyhold entry still there (or is an earlier launcher's) and the move can be
+  // what was set aside at once (it is in nobody's way). Then: the data to move (kData), when it is
+  // still in ~/.Skyhold/data, the migration had not yet taken ~/.Skyhold away, and the move can be
   // expected to work now (FSCheckMove); while it cannot, one WARNING says why and the answer is
-  // kNothing, so that nothing is stopped for a move bound to fail. Or the entry to take away
-  // (kFolder). Or nothing, also when MigrateService ran in this start; the mark goes once nothing of
-  // the entry it names is left. Every answer but kNothing comes with one WARNING.
+  // kNothing, so that nothing is stopped for a move bound to fail. Or the ~/.Skyhold entry the mark
+  // names, still there without its data, to take away (kFolder). Or nothing, also when MigrateService
+  // ran in this start; the mark goes once none of that is left. Every answer but kNothing comes with
+  // one WARNING.
   enum class MigrationLeft { kNothing, kFolder, kData };
   MigrationLeft UnfinishedMigration();
 
