@@ -107,10 +107,10 @@ class BundleScriptsTest(unittest.TestCase):
             self.assertNotEqual(r.returncode, 0, r.stdout)
         return r
 
-    def make_bundle(self, out, platform, ok=True, package=None):
+    def make_bundle(self, out, platform, ok=True, package=None, extra=()):
         return self.run_script("make-bundle", "--launcher", self.launcher, "--package", package or self.package,
                                "--out", out, "--qt-plugins", self.plugins, "--platform", platform,
-                               "--macdeployqt", self.macdeployqt, "--libarchive", self.libarchive, ok=ok)
+                               "--macdeployqt", self.macdeployqt, "--libarchive", self.libarchive, *extra, ok=ok)
 
     def test_info_plist_from_the_shipped_info(self):
         write(os.path.join(self.tmp, "INFO"), INFO)
@@ -223,6 +223,11 @@ class BundleScriptsTest(unittest.TestCase):
         out = os.path.join(self.tmp, "out", "Corvane.app")
         r = self.make_bundle(out, "linux", ok=False, package=damaged)
         self.assertIn("does not match its digest", r.stderr)
+        # A package larger than the launcher takes.
+        write(damaged, b"\0" * (1024 * 1024 + 1))
+        os.remove(damaged + ".sha256")
+        r = self.make_bundle(out, "linux", ok=False, package=damaged, extra=("--max-package-mib", "1"))
+        self.assertIn("more than the 1 MiB the launcher takes", r.stderr)
         os.remove(os.path.join(self.plugins, "styles", "libqmacstyle.dylib"))
         r = self.make_bundle(out, "mac", ok=False)
         self.assertIn("no styles/libqmacstyle.dylib", r.stderr)

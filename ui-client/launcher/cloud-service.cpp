@@ -575,6 +575,7 @@ int Service::ExtractPackage() {
   Extractor extractor;
   extractor.dest_path = destination;
   extractor.archive_path = package;
+  extractor.archive_fd = shipped_package.fd();  // -1: not checked (or not there), opened by name
   return extractor.Extract();
 }
 

@@ -55,6 +55,7 @@
 #include <QString>
 #include <functional>
 
+#include "package-digest.h"
 #include "ustring.h"
 
 // The four texts of an INFO file's [Version] group, exactly as read. Only build_version is ever
@@ -83,7 +84,9 @@ class Service {
   // Reads both versions.
   virtual void PreUpgrade() = 0;
   virtual bool IsNeedUpgrade() = 0;
-  // Creates user_corvane_app_path and unpacks root_resource_path + "/package/skyhold.hpk" into it.
+  // Creates user_corvane_app_path and unpacks root_resource_path + "/package/skyhold.hpk" into it:
+  // from shipped_package's descriptor when a check opened it (what is unpacked is what was checked),
+  // else opened by name.
   // 0, or -1 when the folder cannot be made or the extraction fails (entries written so far stay).
   virtual int ExtractPackage();
   // Fill source_version (the private bundle's INFO) and target_version (the running bundle's INFO).
@@ -154,6 +157,10 @@ class Service {
   ustring app_path;            // the private bundle, from user_corvane_app_path
   VersionInfo target_version;  // of the package in the running bundle
   VersionInfo source_version;  // of the private bundle
+
+  // The package in the running bundle, opened and checked by the platform's service before anything
+  // moves; ExtractPackage reads that descriptor.
+  ShippedPackage shipped_package;
 };
 
 // The leading decimal number of a build text, 0 without one. Out-of-range numbers are clamped rather

@@ -41,7 +41,8 @@ extern "C" int removexattr(const char* path, const char* name, int options);
 namespace {
 
 constexpr const char* kLog = "extractor_debug";
-constexpr size_t kBlockSize = 10240;
+// What each read of the archive asks for: 64 KiB, fewer calls than libarchive's customary 10,240 bytes.
+constexpr size_t kBlockSize = 64 * 1024;
 
 // Replace whatever is at an entry's place; refuse ".." (the writer checks the whole joined path);
 // keep macOS metadata (its quarantine and access lists are taken off afterwards, see
@@ -413,34 +414,60 @@ class Placer {
   std::string place_;
 };
 
-// Hands `reader` the package at `archive_path`, opened as every input is (regular_file.h): never
-// waiting, a regular file only, so a named pipe put in its place fails here instead of stalling the
-// upgrade. The descriptor, which the caller closes after archive_read_free, or -1 after logging why:
-// as "archive_read_open_filename failed: '<why>'" when `counting`, else as "Failed to read file
-// '<path>' ('<why>')", the lines these steps have always written.
-int OpenArchive(archive* reader, const ustring& archive_path, bool counting) {
-  int error = 0;
-  const int fd = OpenRegularFile(archive_path.c_str(), "r", &error);
-  std::string why;
-  if (fd < 0) {
-    why = "cannot open '" + std::string(archive_path.c_str()) + "': " + RegularFileErrorText(error);
-  } else if (archive_read_open_fd(reader, fd, kBlockSize) != ARCHIVE_OK) {
-    why = ReasonOf(reader);
-    close(fd);
-  } else {
-    return fd;
+// The archive's descriptor for one call: the caller's, or `path` opened here once, as every input is
+// (regular_file.h: never waiting, a regular file only, so a named pipe put in its place fails here
+// instead of stalling the upgrade), and closed when the call ends. One descriptor serves every pass;
+// a dup() would share its offset, so each pass rewinds it instead (OpenArchive).
+class ArchiveFile {
+ public:
+  ArchiveFile(int given, const ustring& path) : fd_(given) {
+    if (fd_ >= 0) return;
+    int error = 0;
+    fd_ = OpenRegularFile(path.c_str(), "r", &error);
+    if (fd_ < 0) {
+      why_ = "cannot open '" + std::string(path.c_str()) + "': " + RegularFileErrorText(error);
+    } else {
+      owned_ = true;
+    }
   }
-  if (counting) {
-    LOG_ERROR(kLog, "archive_read_open_filename failed: '%s'", why.c_str());
-  } else {
-    LOG_ERROR(kLog, "Failed to read file '%s' ('%s')", archive_path.c_str(), why.c_str());
+  ~ArchiveFile() {
+    if (owned_) close(fd_);
   }
+  ArchiveFile(const ArchiveFile&) = delete;
+  ArchiveFile& operator=(const ArchiveFile&) = delete;
+  // -1, with why() set, when it could not be opened.
+  int fd() const { return fd_; }
+  const std::string& why() const { return why_; }
+
+ private:
+  int fd_;
+  bool owned_ = false;
+  std::string why_;
+};
+
+// Hands `reader` the archive open at `fd`, from its first byte: libarchive reads on from the
+// descriptor's offset and seeks to offsets counted from the file's start (zip reads its central
+// directory so), and an earlier pass (or the caller) left the offset elsewhere. 0, or -1 with the
+// reason in `why`.
+int OpenArchive(archive* reader, int fd, std::string* why) {
+  if (lseek(fd, 0, SEEK_SET) != 0) {
+    const int err = errno;
+    *why = std::string("cannot rewind the archive: ") + strerror(err);
+    return -1;
+  }
+  if (archive_read_open_fd(reader, fd, kBlockSize) == ARCHIVE_OK) return 0;
+  *why = ReasonOf(reader);
   return -1;
 }
 
-// Opens `archive_path` for reading with every filter and format into `*fd` (OpenArchive). The
-// reader, or null after logging.
-archive* OpenForReading(const ustring& archive_path, int* fd) {
+// A reader with every filter and format on the archive open at `fd` (-1: not opened, for the reason
+// `why_not`). Null after logging "archive_read_open_filename failed: '<why>'", the line the count has
+// always written.
+archive* OpenForReading(int fd, const std::string& why_not) {
+  if (fd < 0) {
+    LOG_ERROR(kLog, "archive_read_open_filename failed: '%s'", why_not.c_str());
+    return nullptr;
+  }
   archive* reader = archive_read_new();
   if (reader == nullptr) {
     LOG_ERROR(kLog, "Allocate archive failed");
@@ -448,12 +475,31 @@ archive* OpenForReading(const ustring& archive_path, int* fd) {
   }
   archive_read_support_filter_all(reader);
   archive_read_support_format_all(reader);
-  *fd = OpenArchive(reader, archive_path, true);
-  if (*fd < 0) {
+  std::string why;
+  if (OpenArchive(reader, fd, &why) != 0) {
+    LOG_ERROR(kLog, "archive_read_open_filename failed: '%s'", why.c_str());
     archive_read_free(reader);
     return nullptr;
   }
   return reader;
+}
+
+// The number of entries of the archive open at `fd` (Extractor::Count), or -1 after logging.
+int CountEntries(int fd, const std::string& why_not) {
+  archive* reader = OpenForReading(fd, why_not);
+  if (reader == nullptr) return -1;
+  int count = 0;
+  archive_entry* entry = nullptr;
+  int r;
+  while ((r = archive_read_next_header(reader, &entry)) == ARCHIVE_OK) {
+    ++count;
+    archive_read_data_skip(reader);
+  }
+  // A warning stops the count as an error does (the extraction refuses it too); say why.
+  if (r != ARCHIVE_EOF)
+    LOG_ERROR(kLog, "counting stopped after %d entries: '%s'", count, ReasonOf(reader).c_str());
+  archive_read_free(reader);
+  return count;
 }
 
 // The name of the attribute macOS marks downloaded files with.
@@ -684,7 +730,8 @@ int Extractor::Extract() {
   Notify_Adapter::GetInstance()->UpdateDialogText(label);
 
   Utf8Names utf8_names;
-  const int total = Count();
+  const ArchiveFile file(archive_fd, archive_path);
+  const int total = CountEntries(file.fd(), file.why());
   if (total < 1) {
     LOG_ERROR(kLog, "Failed to calculate total file numbers, ret: %d", total);
     return -1;
@@ -709,10 +756,13 @@ int Extractor::Extract() {
 
   int result = -1;
   std::vector<std::string> with_metadata;
-  const int fd = OpenArchive(reader, archive_path, false);
-  if (fd >= 0) result = UnpackEntries(reader, writer, dest, NamesFold(dest), total, &with_metadata);
+  std::string why;
+  if (OpenArchive(reader, file.fd(), &why) == 0) {
+    result = UnpackEntries(reader, writer, dest, NamesFold(dest), total, &with_metadata);
+  } else {
+    LOG_ERROR(kLog, "Failed to read file '%s' ('%s')", archive_path.c_str(), why.c_str());
+  }
   archive_read_free(reader);
-  if (fd >= 0) close(fd);
   // Closing gives the folders their deferred metadata; a failure there is libarchive's and logged.
   if (archive_write_close(writer) != ARCHIVE_OK)
     LOG_WARNING(kLog, "archive_write_close failed: '%s'", ReasonOf(writer).c_str());
@@ -727,22 +777,8 @@ int Extractor::Count() {
     return -1;
   }
   Utf8Names utf8_names;
-  int fd = -1;
-  archive* reader = OpenForReading(archive_path, &fd);
-  if (reader == nullptr) return -1;
-  int count = 0;
-  archive_entry* entry = nullptr;
-  int r;
-  while ((r = archive_read_next_header(reader, &entry)) == ARCHIVE_OK) {
-    ++count;
-    archive_read_data_skip(reader);
-  }
-  // A warning stops the count as an error does (the extraction refuses it too); say why.
-  if (r != ARCHIVE_EOF)
-    LOG_ERROR(kLog, "counting stopped after %d entries: '%s'", count, ReasonOf(reader).c_str());
-  archive_read_free(reader);
-  close(fd);
-  return count;
+  const ArchiveFile file(archive_fd, archive_path);
+  return CountEntries(file.fd(), file.why());
 }
 
 int Extractor::List() {
@@ -751,8 +787,8 @@ int Extractor::List() {
     return -1;
   }
   Utf8Names utf8_names;
-  int fd = -1;
-  archive* reader = OpenForReading(archive_path, &fd);
+  const ArchiveFile file(archive_fd, archive_path);
+  archive* reader = OpenForReading(file.fd(), file.why());
   if (reader == nullptr) return -1;
   archive_entry* entry = nullptr;
   while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
@@ -763,7 +799,6 @@ int Extractor::List() {
   }
   archive_read_close(reader);
   archive_read_free(reader);
-  close(fd);
   return 0;
 }
 

@@ -1,8 +1,10 @@
 // Unpacks the package archive that ships in the running bundle into the per-user application folder,
 // with the stage label and per-entry progress sent through Notify_Adapter. Any archive that
-// libarchive reads (every format and filter) is accepted. Runs on the worker thread; each call opens
-// the archive afresh and frees every libarchive object before it returns. Several threads may each
-// run their own Extractor: the locale the calls switch to is the calling thread's only.
+// libarchive reads (every format and filter) is accepted. Runs on the worker thread; each call reads
+// the archive through one descriptor, the caller's (archive_fd) or one it opens by name once, for every
+// pass (Extract counts, then unpacks: both passes rewind it to the start), and frees every libarchive
+// object before it returns. Several threads may each run their own Extractor, each with a descriptor
+// of its own: the locale the calls switch to is the calling thread's only.
 //
 // Entry names are taken as the bytes the archive holds (UTF-8 for pax headers and flagged zip names)
 // and written as such, whatever the process locale: each call reads and writes names under a UTF-8
@@ -57,7 +59,11 @@ struct archive_entry;
 class Extractor {
  public:
   ustring dest_path;     // an existing folder that receives the entries
-  ustring archive_path;  // the archive to read
+  ustring archive_path;  // the archive to read; named in log lines
+  // When not -1, the archive open for reading, read instead of opening archive_path (so that what is
+  // read is the file the caller checked, whatever has its name now); its offset is moved. The caller
+  // owns it and keeps it open for the call.
+  int archive_fd = -1;
 
   // Counts the entries, then writes each of them below dest_path, replacing what is at an entry's
   // place. 0 when every entry was written; -1 on any failure (an archive without entries included),

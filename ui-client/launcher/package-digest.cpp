@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -95,15 +96,6 @@ class Sha256 {
 
 #endif
 
-// Opens `path` for reading as every file of the bundle is opened (regular_file.h: never waiting, a
-// regular file only). The descriptor, or -1 with errno set (EINVAL for anything but a regular file).
-int OpenForReading(const char* path) {
-  int error = 0;
-  const int fd = OpenRegularFile(path, "r", &error);
-  if (fd < 0) errno = error == kNotRegularFile ? EINVAL : error;
-  return fd;
-}
-
 // Why a file could not be used, for a log line.
 const char* Why(int err) {
   if (err == EINVAL) return "not a regular file";
@@ -111,11 +103,11 @@ const char* Why(int err) {
   return strerror(err);
 }
 
-// read() that goes on after a signal. The byte count, or -1 with errno set.
-ssize_t ReadSome(int fd, unsigned char* buffer, size_t size) {
+// pread() that goes on after a signal. The byte count, or -1 with errno set.
+ssize_t ReadAt(int fd, unsigned char* buffer, size_t size, off_t offset) {
   ssize_t n;
   do {
-    n = read(fd, buffer, size);
+    n = pread(fd, buffer, size, offset);
   } while (n < 0 && errno == EINTR);
   return n;
 }
@@ -131,7 +123,7 @@ std::string Hex(const unsigned char* bytes, size_t size) {
   return hex;
 }
 
-enum class Recorded { kMissing, kFound, kUnreadable, kMalformed };
+enum class Recorded { kMissing, kFound, kUnreadable, kTooLarge, kMalformed };
 
 // The SHA-256 recorded in the digest file at `path`, in lower case: 64 hex digits at the start,
 // followed by the end of the file or white space (and, as the tools write it, the package's name).
@@ -139,7 +131,7 @@ Recorded ReadRecordedDigest(const char* path, std::string* hex) {
   std::string text;
   int error = 0;
   if (ReadRegularFile(path, kMaxDigestFile, &text, &error) != 0) {
-    if (error == kFileTooLarge) return Recorded::kMalformed;
+    if (error == kFileTooLarge) return Recorded::kTooLarge;
     errno = error == kNotRegularFile ? EINVAL : error;
     return errno == ENOENT ? Recorded::kMissing : Recorded::kUnreadable;
   }
@@ -162,22 +154,33 @@ Recorded ReadRecordedDigest(const char* path, std::string* hex) {
   return Recorded::kFound;
 }
 
-// Without a digest, the package is still opened as every input is (never waiting, a regular file only)
-// before anything moves: a named pipe there would otherwise stall the upgrade with the installed copy
-// already moved aside. False, logged, when something is there that does not open; a missing package
-// is left to the extraction, which fails and puts the installed copy back.
-bool PackageOpens(const ustring& package) {
-  const int fd = OpenForReading(package.c_str());
-  if (fd < 0 && errno != ENOENT) {
-    const int err = errno;
-    LOG_ERROR(kLog, "cannot read package '%s': %s (%d), taking it as damaged", package.c_str(), Why(err),
-              err);
-    return false;
+// Opens the package for reading as every input of the bundle is opened (regular_file.h: never
+// waiting, a regular file only) and checks its size on that descriptor. The descriptor, or -1 with
+// errno set: the open's error, EINVAL for anything but a regular file, EFBIG beyond kMaxPackageBytes.
+int OpenPackage(const char* path) {
+  int error = 0;
+  const int fd = OpenRegularFile(path, "r", &error);
+  if (fd < 0) {
+    errno = error == kNotRegularFile ? EINVAL : error;
+    return -1;
   }
-  if (fd >= 0) close(fd);
-  LOG_DEBUG(kLog, "no digest '%s' recorded for the package, not checking it",
-            PackageDigestPath(package).c_str());
-  return true;
+  struct stat st;
+  const int err = fstat(fd, &st) != 0 ? errno : st.st_size > kMaxPackageBytes ? EFBIG : 0;
+  if (err == 0) return fd;
+  close(fd);
+  errno = err;
+  return -1;
+}
+
+// Logs why the package at `path` counts as damaged after a call failed with `err`: EFBIG is the bound,
+// met when the package was opened or, grown since, while `hashing` it.
+void LogUnreadablePackage(const char* path, int err, bool hashing = false) {
+  if (err == EFBIG) {
+    LOG_ERROR(kLog, "package '%s' %s the %lld bytes a bundle may ship, taking it as damaged", path,
+              hashing ? "grew beyond" : "is larger than", kMaxPackageBytes);
+  } else {
+    LOG_ERROR(kLog, "cannot read package '%s': %s (%d), taking it as damaged", path, Why(err), err);
+  }
 }
 
 }  // namespace
@@ -186,60 +189,107 @@ ustring PackageDigestPath(const ustring& package) {
   return package + ".sha256";
 }
 
-int FileSha256(const ustring& path, std::string* hex) {
+int FileSha256(int fd, std::string* hex) {
   Sha256 sha;
   if (!sha.usable()) {
     errno = ENOSYS;
     return -1;
   }
-  const int fd = OpenForReading(path.c_str());
-  if (fd < 0) return -1;
   std::vector<unsigned char> buffer(256 * 1024);
+  long long offset = 0;
   ssize_t n;
-  while ((n = ReadSome(fd, buffer.data(), buffer.size())) > 0) sha.Add(buffer.data(), static_cast<size_t>(n));
-  const int err = errno;
-  close(fd);
-  if (n < 0) {
-    errno = err;
-    return -1;
+  for (;;) {
+    const long long left = kMaxPackageBytes + 1 - offset;  // one byte beyond the bound shows it
+    const size_t size =
+        left < static_cast<long long>(buffer.size()) ? static_cast<size_t>(left) : buffer.size();
+    if ((n = ReadAt(fd, buffer.data(), size, static_cast<off_t>(offset))) <= 0) break;
+    offset += n;
+    if (offset > kMaxPackageBytes) {  // grown since it was opened
+      errno = EFBIG;
+      return -1;
+    }
+    sha.Add(buffer.data(), static_cast<size_t>(n));
   }
+  if (n < 0) return -1;
   unsigned char digest[kDigestBytes];
   sha.Finish(digest);
   *hex = Hex(digest, kDigestBytes);
   return 0;
 }
 
-PackageCheck CheckPackage(const ustring& package) {
+namespace {
+
+// What ShippedPackage::Check answers. `*fd` receives the package's descriptor for kWhole, and for
+// kNoDigest with a package there; otherwise -1.
+PackageCheck OpenAndCheck(const ustring& package, int* fd) {
+  *fd = -1;
   const ustring digest_path = PackageDigestPath(package);
   const char* digest_file = digest_path.c_str();
   std::string recorded;
-  switch (ReadRecordedDigest(digest_file, &recorded)) {
+  const Recorded digest = ReadRecordedDigest(digest_file, &recorded);
+  switch (digest) {
     case Recorded::kMissing:
-      return PackageOpens(package) ? PackageCheck::kNoDigest : PackageCheck::kDamaged;
+    case Recorded::kFound:
+      break;
     case Recorded::kUnreadable: {
       const int err = errno;
       LOG_ERROR(kLog, "cannot read the package digest '%s': %s (%d), taking the package as damaged",
                 digest_file, Why(err), err);
       return PackageCheck::kDamaged;
     }
+    case Recorded::kTooLarge:
+      LOG_ERROR(kLog, "package digest '%s' is larger than %zu bytes, taking the package as damaged",
+                digest_file, kMaxDigestFile);
+      return PackageCheck::kDamaged;
     case Recorded::kMalformed:
       LOG_ERROR(kLog, "package digest '%s' does not start with a SHA-256, taking the package as damaged",
                 digest_file);
       return PackageCheck::kDamaged;
-    case Recorded::kFound:
-      break;
+  }
+  const int opened = OpenPackage(package.c_str());
+  const int err = errno;
+  if (digest == Recorded::kMissing) {
+    // Without a digest a missing package is left to the extraction, which fails and puts the installed
+    // copy back; anything else that does not open would stall or fail it with the installed copy moved.
+    if (opened < 0 && err != ENOENT) {
+      LogUnreadablePackage(package.c_str(), err);
+      return PackageCheck::kDamaged;
+    }
+    LOG_DEBUG(kLog, "no digest '%s' recorded for the package, not checking it", digest_file);
+    *fd = opened;
+    return PackageCheck::kNoDigest;
+  }
+  if (opened < 0) {
+    LogUnreadablePackage(package.c_str(), err);
+    return PackageCheck::kDamaged;
   }
   std::string found;
-  if (FileSha256(package, &found) != 0) {
-    const int err = errno;
-    LOG_ERROR(kLog, "cannot read package '%s': %s (%d)", package.c_str(), Why(err), err);
+  if (FileSha256(opened, &found) != 0) {
+    LogUnreadablePackage(package.c_str(), errno, true);
+    close(opened);
     return PackageCheck::kDamaged;
   }
   if (found != recorded) {
     LOG_ERROR(kLog, "package '%s' is damaged: its SHA-256 is %s, the bundle recorded %s in '%s'",
               package.c_str(), found.c_str(), recorded.c_str(), digest_file);
+    close(opened);
     return PackageCheck::kDamaged;
   }
   LOG_DEBUG(kLog, "package '%s' matches its recorded SHA-256 %s", package.c_str(), found.c_str());
+  *fd = opened;
   return PackageCheck::kWhole;
+}
+
+}  // namespace
+
+ShippedPackage::~ShippedPackage() {
+  if (fd_ >= 0) close(fd_);
+}
+
+PackageCheck ShippedPackage::Check(const ustring& package) {
+  if (!checked_) {
+    answer_ = OpenAndCheck(package, &fd_);
+    checked_ = true;
+  }
+  return answer_;
 }

@@ -2,6 +2,7 @@
 // the containment of every entry inside the destination (checked by looking outside afterwards).
 #include "extractor.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <locale.h>
@@ -94,10 +95,12 @@ class ExtractorTest : public testsupport::TempDirTest {
     ASSERT_EQ("", testpackage::WriteArchive(package(), entries, format));
   }
 
-  int Extract() {
+  // Reads package() by name, or from `fd` when given.
+  int Extract(int fd = -1) {
     Extractor extractor;
     extractor.dest_path = dest().c_str();
     extractor.archive_path = package().c_str();
+    extractor.archive_fd = fd;
     return extractor.Extract();
   }
 
@@ -138,10 +141,17 @@ TEST_F(ExtractorTest, ThreeEntriesReportLabelAndProgressInBothFormats) {
     MakePackage({Dir("Contents/"), File("Contents/INFO", "[Version]\nbuild_version=120\n"),
                  File("Contents/empty", "")},
                 format);
+    // The zip from a descriptor whose name is gone and whose offset is at its end: every pass reads
+    // that descriptor, each from the start.
+    const int fd = format == Format::kZip ? open(package().c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    if (fd >= 0) {
+      ASSERT_GT(lseek(fd, 0, SEEK_END), 0);
+      ASSERT_EQ(0, unlink(package().c_str()));
+    }
     QSignalSpy progress(Notify_Adapter::GetInstance(), &Notify_Adapter::sigUpdateProgress);
     QSignalSpy label(Notify_Adapter::GetInstance(), &Notify_Adapter::sigUpdateDialogText);
 
-    ASSERT_EQ(0, Extract());
+    ASSERT_EQ(0, Extract(fd));
 
     ASSERT_EQ(3, progress.count());
     for (int n = 1; n <= 3; ++n) {
@@ -155,7 +165,9 @@ TEST_F(ExtractorTest, ThreeEntriesReportLabelAndProgressInBothFormats) {
     Extractor counter;
     counter.dest_path = dest().c_str();
     counter.archive_path = package().c_str();
+    counter.archive_fd = fd;
     EXPECT_EQ(3, counter.Count());
+    if (fd >= 0) close(fd);
   }
 }
 

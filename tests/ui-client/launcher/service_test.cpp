@@ -42,6 +42,7 @@
 #include "log.h"
 #include "mac/mac-service.h"
 #include "other_volume.h"
+#include "package-digest.h"
 #include "platform.h"
 #include "process-control.h"
 #include "progress.h"
@@ -914,8 +915,8 @@ TEST_F(ServiceTest, CorruptEmptyAndMissingPackages) {
 // a plain tar cut short at an entry boundary reads as a whole archive and would replace the installed
 // copy with half of itself. A bundle without a digest upgrades as it always did.
 TEST_F(ServiceTest, ThePackageIsCheckedAgainstItsRecordedDigestFirst) {
-  enum Digest { kNone, kOfWhole, kOfWholeUpperCase, kNotADigest, kFifo };
-  enum Package { kWhole, kCutAtAnEntry, kPackageFifo };
+  enum Digest { kNone, kOfWhole, kOfWholeUpperCase, kNotADigest, kFifo, kOfWholeTooLong };
+  enum Package { kWhole, kCutAtAnEntry, kPackageFifo, kBeyondItsBound, kCutSwappedInAfterTheCheck };
   const struct {
     const char* what;
     Digest digest;
@@ -930,6 +931,10 @@ TEST_F(ServiceTest, ThePackageIsCheckedAgainstItsRecordedDigestFirst) {
       {"a named pipe for a digest", kFifo, kWhole, ".sha256': not a regular file"},
       {"a named pipe for a package", kOfWhole, kPackageFifo, "skyhold.hpk': not a regular file"},
       {"a named pipe for a package, no digest", kNone, kPackageFifo, "skyhold.hpk': not a regular file"},
+      {"a digest file beyond its bound", kOfWholeTooLong, kWhole, ".sha256' is larger than 4096 bytes"},
+      {"a sparse package beyond its bound", kOfWhole, kBeyondItsBound, "skyhold.hpk' is larger than the "},
+      // What is unpacked is what was checked: the descriptor the check opened, not the name.
+      {"another package at its name once checked", kOfWhole, kCutSwappedInAfterTheCheck, nullptr},
   };
   std::vector<testpackage::Entry> entries = {Dir("Contents/"), File("Contents/Resources/INFO", Info("120")),
                                              File("Contents/MacOS/corvane-ui", kStartedUi, 0755)};
@@ -953,9 +958,20 @@ TEST_F(ServiceTest, ThePackageIsCheckedAgainstItsRecordedDigestFirst) {
     if (c.package == kPackageFifo) {
       ASSERT_EQ(0, mkfifo(package().c_str(), 0644));
     } else {
-      WriteFile(package(), c.package == kWhole ? whole : cut);
+      WriteFile(package(), c.package == kCutAtAnEntry ? cut : whole);
+    }
+    if (c.package == kBeyondItsBound) {
+      ASSERT_EQ(0, truncate(package().c_str(), kMaxPackageBytes + 1));
+    }
+    bool swapped = false;
+    if (c.package == kCutSwappedInAfterTheCheck) {
+      WriteFile(at("cut.tar"), cut);
+      FSSetChangeHook([&] {
+        if (!swapped) swapped = rename(at("cut.tar").c_str(), package().c_str()) == 0;
+      });
     }
     if (c.digest == kOfWhole) WriteFile(digest, sha.toStdString() + "  skyhold.hpk\n");
+    if (c.digest == kOfWholeTooLong) WriteFile(digest, sha.toStdString() + std::string(4096 - 64 + 1, '\n'));
     if (c.digest == kOfWholeUpperCase) WriteFile(digest, sha.toUpper().toStdString());
     if (c.digest == kNotADigest) WriteFile(digest, "sha256 " + sha.toStdString() + "\n");
     if (c.digest == kFifo) {
@@ -968,6 +984,8 @@ TEST_F(ServiceTest, ThePackageIsCheckedAgainstItsRecordedDigestFirst) {
     MacService service;
     if (c.why == nullptr) {
       EXPECT_EQ(0, service.HandlePackageUpgrade());
+      FSSetChangeHook({});
+      EXPECT_EQ(c.package == kCutSwappedInAfterTheCheck, swapped);
       EXPECT_EQ(Info("120"), ReadFile(app() + "/Contents/Resources/INFO"));
       EXPECT_TRUE(Exists(app() + "/Contents/Resources/f139"));
       EXPECT_FALSE(Exists(app() + "/old-marker"));

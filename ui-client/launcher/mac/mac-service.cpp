@@ -300,15 +300,15 @@ MacService::MacService() {
 MacService::~MacService() = default;
 
 // False, logged, when the shipped package is not the one the bundle was made with (package-digest.h):
-// then nothing may be stopped, moved or replaced.
+// then nothing may be stopped, moved or replaced. Checked once; the extraction reads the descriptor the
+// check opened.
 bool MacService::ShippedPackageIsWhole() {
-  if (package_whole_ < 0) {
-    const ustring package = Utf8(RegistryPath("root_resource_path") + "/package/skyhold.hpk");
-    package_whole_ = CheckPackage(package) != PackageCheck::kDamaged;
-    if (package_whole_ == 0)
-      LOG_ERROR(kLog, "not upgrading from a damaged package, the installed copy stays as it is");
-  }
-  return package_whole_ != 0;
+  const bool first = !shipped_package.checked();
+  const ustring package = Utf8(RegistryPath("root_resource_path") + "/package/skyhold.hpk");
+  const bool whole = shipped_package.Check(package) != PackageCheck::kDamaged;
+  if (first && !whole)
+    LOG_ERROR(kLog, "not upgrading from a damaged package, the installed copy stays as it is");
+  return whole;
 }
 
 void MacService::PreUpgrade() {

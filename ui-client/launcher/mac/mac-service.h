@@ -66,9 +66,9 @@ class MacService : public Service {
   int LaunchPerUserBin();
 
  private:
-  // Whether the shipped package is the one the bundle was made with, checked once per service.
+  // Whether the shipped package is the one the bundle was made with (shipped_package), checked once
+  // per service.
   bool ShippedPackageIsWhole();
-  int package_whole_ = -1;  // -1 not checked yet, else 0 or 1
 };
 
 // What the system tells of the process a ui.pid file names, and what the interface that writes the
