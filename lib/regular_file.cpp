@@ -17,9 +17,17 @@ int Fail(int* error, int value) {
 int OpenNonBlocking(const char* path, int flags, mode_t mode) {
   int fd;
   do {
-    fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, mode);
+    fd = open(path, flags | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, mode);
   } while (fd < 0 && errno == EINTR);
   return fd;
+}
+
+// The error of a failed open: a link in the last component, which O_NOFOLLOW refuses with ELOOP (a loop
+// of links on the way to it gives ELOOP too), is no regular file.
+int OpenError(const char* path, int err) {
+  struct stat st;
+  if (err == ELOOP && lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) return kNotRegularFile;
+  return err;
 }
 
 }  // namespace
@@ -32,13 +40,13 @@ int OpenRegularFile(const char* path, const char* mode, int* error) {
   } else if (mode != nullptr && strcmp(mode, "a") == 0) {
     flags = O_WRONLY | O_APPEND | O_CREAT;
   } else if (mode != nullptr && strcmp(mode, "lock") == 0) {
-    flags = O_RDWR | O_CREAT | O_NOFOLLOW;
+    flags = O_RDWR | O_CREAT;
     permissions = 0600;
   } else {
     return Fail(error, EINVAL);
   }
   const int fd = OpenNonBlocking(path, flags, permissions);
-  if (fd < 0) return Fail(error, errno);
+  if (fd < 0) return Fail(error, OpenError(path, errno));
   struct stat st;
   if (fstat(fd, &st) != 0) {
     const int err = errno;

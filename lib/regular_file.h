@@ -1,27 +1,30 @@
 // Opening the files the launcher finds in the home folder or in the bundle (INFO, ui.pid,
-// launcher.debug, the log) so that no kind of file placed there can stop it or leak into the programs
-// it starts: the open never waits (a named pipe without a writer, a device), the descriptor is closed
-// on exec, and only a regular file is accepted, as fstat of the opened descriptor tells, so nothing can
-// be swapped in between the check and the use. No Qt. Any thread.
+// launcher.debug, the log, the package and its digest, the dialog's icon) so that no kind of file
+// placed there can stop it, redirect it or leak into the programs it starts: the open never waits (a
+// named pipe without a writer, a device), never goes through a symbolic link in the last component
+// (one placed there, dangling or not, could make it read another file or create and write one
+// elsewhere), the descriptor is closed on exec, and only a regular file is accepted, as fstat of the
+// opened descriptor tells, so nothing can be swapped in between the check and the use. No Qt. Any
+// thread.
 #ifndef CORVANE_LIB_REGULAR_FILE_H_
 #define CORVANE_LIB_REGULAR_FILE_H_
 
 #include <cstdio>
 #include <string>
 
-// The error of an open that found something other than a regular file at the path. Negative, so it is
-// never taken for an errno value.
+// The error of an open that found something other than a regular file at the path, a symbolic link
+// included. Negative, so it is never taken for an errno value.
 constexpr int kNotRegularFile = -2;
 // The error of a read that found the file larger than the bound it was given.
 constexpr int kFileTooLarge = -3;
 
 // Opens `path` for reading ("r"), for appending ("a", created with mode 0666 less the umask when
-// missing) or for reading and writing without following a link in its last component ("lock",
-// created with mode 0600 less the umask when missing: a link there, dangling or not, fails with
-// ELOOP and creates nothing) and returns the descriptor, back in blocking mode, with close-on-exec
-// set. -1 when it cannot be opened or is not a regular file; `*error` (when not null) is then errno
-// of the failing call or kNotRegularFile, and nothing is left open. Any other mode is refused with
-// EINVAL.
+// missing) or for reading and writing ("lock", created with mode 0600 less the umask when missing)
+// and returns the descriptor, back in blocking mode, with close-on-exec set. No mode follows a link
+// in the last component: a link there, dangling or not, fails with kNotRegularFile and creates
+// nothing (links on the way to it are followed). -1 when it cannot be opened or is not a regular
+// file; `*error` (when not null) is then errno of the failing call or kNotRegularFile, and nothing
+// is left open. Any other mode is refused with EINVAL.
 int OpenRegularFile(const char* path, const char* mode, int* error);
 
 // The same as a stdio stream ("r" or "a"); null on failure with `*error` as above.

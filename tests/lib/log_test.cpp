@@ -447,8 +447,13 @@ TEST_F(LoggerFileTest, StartedProgramsDoNotInheritTheLog) {
 }
 
 // A named pipe where the log or its level file belongs never stops the logger: the log is refused
-// and the level file ignored (and named) at once.
-TEST_F(LoggerFileTest, NamedPipesAreRefusedWithoutWaiting) {
+// and the level file ignored (and named) at once. A link in the log's place, dangling or not, is
+// refused too: the log would be created and written wherever it points.
+TEST_F(LoggerFileTest, NamedPipesAndLinksAreRefusedWithoutWaiting) {
+  const std::string link = at("link.log");
+  ASSERT_EQ(symlink(at("elsewhere").c_str(), link.c_str()), 0);
+  EXPECT_EQ(Logger::Initialize(Logger::TYPE_FILE, link, "", 50, Logger::SCOPE_THREAD), -1);
+  EXPECT_FALSE(Exists(at("elsewhere")));
   const std::string fifo_log = at("fifo.log"), fifo_debug = at("fifo.debug");
   testsupport::MakeFifo(fifo_log);
   testsupport::MakeFifo(fifo_debug);

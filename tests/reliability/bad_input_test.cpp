@@ -350,6 +350,26 @@ TEST_F(BadInputTest, HomeWhoseCorvaneFolderIsAFile) {
   EXPECT_NE(err_.find(corvane_), std::string::npos) << err_;
 }
 
+// What stands where the launcher's own files belong neither stops it nor sends it elsewhere: a folder
+// in the single-instance lock's place is set aside and the run goes on, and a link in the log's
+// place is not followed (the log goes to standard error, which says why), so the user's file it points
+// to gains no line.
+TEST_F(BadInputTest, SquattersAtTheLockAndTheLogNeverStopOrRedirectTheLauncher) {
+  InstallOld();
+  fs::create_directories(corvane_ + "/launcher.lock");
+  fs::create_directories(corvane_ + "/log");
+  fs::create_symlink(home_ + "/precious", corvane_ + "/log/launcher.log");
+  Remember();
+  EXPECT_EQ(Run(), 0);
+  ExpectUpgraded();
+  ExpectNothingLost(false);
+  EXPECT_TRUE(fs::is_symlink(corvane_ + "/log/launcher.log"));
+  EXPECT_NE(err_.find("cannot open log file '" + corvane_ + "/log/launcher.log'"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("set aside '" + corvane_ + "/launcher.lock' as '" + corvane_ + "/launcher.lock_aside."),
+            std::string::npos)
+      << err_;
+}
+
 // Undoes a mount when the test ends, however it ends.
 struct MountGuard {
   std::string path;

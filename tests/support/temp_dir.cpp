@@ -94,23 +94,51 @@ void MakeFifo(const std::string& path) {
   EXPECT_EQ(mkfifo(path.c_str(), 0644), 0) << path << ": " << strerror(errno);
 }
 
-bool ReturnsWithoutWaitingOn(const std::string& fifo, const std::function<void()>& work, int limit_seconds) {
-  std::packaged_task<void()> task(work);
-  std::future<void> done = task.get_future();
-  std::thread runner(std::move(task));
-  const bool in_time = done.wait_for(std::chrono::seconds(limit_seconds)) == std::future_status::ready;
-  // A reader lets a writer's open return (and is kept until the end, so its writes never fail); a
-  // writer lets a reader's open return, and closing it gives the reader the end of the file.
+namespace {
+
+// Opens `fifo` at its other ends until `done` is ready: a reader lets a writer's open return (and is
+// kept until the end, so its writes never fail); a writer lets a reader's open return, and closing it
+// gives the reader the end of the file.
+void OpenOtherEndsUntil(const std::string& fifo, const std::future<void>& done) {
   int reader = -1;
   while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
     if (reader < 0) reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (writer >= 0) close(writer);
   }
-  runner.join();
   if (reader >= 0) close(reader);
+}
+
+bool InTime(bool in_time, const std::string& fifo, int limit_seconds) {
   EXPECT_TRUE(in_time) << "still waiting on the named pipe " << fifo << " after " << limit_seconds << " s";
   return in_time;
+}
+
+}  // namespace
+
+bool ReturnsWithoutWaitingOn(const std::string& fifo, const std::function<void()>& work, int limit_seconds) {
+  std::packaged_task<void()> task(work);
+  std::future<void> done = task.get_future();
+  std::thread runner(std::move(task));
+  const bool in_time = done.wait_for(std::chrono::seconds(limit_seconds)) == std::future_status::ready;
+  OpenOtherEndsUntil(fifo, done);
+  runner.join();
+  return InTime(in_time, fifo, limit_seconds);
+}
+
+bool ReturnsWithoutWaitingOnThisThread(const std::string& fifo, const std::function<void()>& work,
+                                       int limit_seconds) {
+  std::promise<void> finished;
+  std::future<void> done = finished.get_future();
+  bool in_time = true;
+  std::thread watcher([&] {
+    in_time = done.wait_for(std::chrono::seconds(limit_seconds)) == std::future_status::ready;
+    OpenOtherEndsUntil(fifo, done);
+  });
+  work();
+  finished.set_value();
+  watcher.join();
+  return InTime(in_time, fifo, limit_seconds);
 }
 
 }  // namespace testsupport

@@ -46,6 +46,9 @@ void MakeFifo(const std::string& path);
 // does not hang.
 bool ReturnsWithoutWaitingOn(const std::string& fifo, const std::function<void()>& work,
                              int limit_seconds = 20);
+// The same with `work` run on the calling thread (the one that owns the widgets), watched from another.
+bool ReturnsWithoutWaitingOnThisThread(const std::string& fifo, const std::function<void()>& work,
+                                       int limit_seconds = 20);
 
 // GoogleTest fixture owning a TempDir; tmp() is the folder, at(name) a path inside it.
 class TempDirTest : public ::testing::Test {

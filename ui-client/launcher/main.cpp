@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
   }
 
   // 9. Only one launcher per user and home folder; a second one leaves one line in the first one's log.
-  // Unable to tell (the lock's place taken by something else), it stops rather than risk a second
-  // upgrade of the same private copy.
+  // Where another launcher may hold the lock without this one being able to tell, it stops rather than
+  // risk a second upgrade of the same private copy.
   if (app.lockFailureIsFatal()) {
     Logger::ReleaseOwnNotes();
     LOG_ERROR(kComponent, "cannot take the single-instance lock, stopping: %s",
@@ -117,6 +117,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   Logger::ReleaseOwnNotes();
+  if (!app.lockSetAside().isEmpty()) LOG_WARNING(kComponent, "%s", qUtf8Printable(app.lockSetAside()));
   if (!app.lockFailure().isEmpty()) {
     LOG_WARNING(kComponent, "cannot take the single-instance lock, running without it: %s",
                 qUtf8Printable(app.lockFailure()));

@@ -1,19 +1,43 @@
 #include "progress.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFont>
 #include <QIcon>
+#include <QPixmap>
+#include <string>
 
 #include "DPIinfo.h"
 #include "UIPathManager.h"
+#include "regular_file.h"
 #include "strtable.h"
+
+namespace {
+
+// The dialog's icon is a small picture; anything far larger is not one.
+constexpr size_t kMaxIconSize = 1 << 20;
+
+// The picture at `path`, read as every file of the bundle is (regular_file.h): the toolkit would open
+// the path itself, wait for ever on a named pipe there and follow a link. An empty icon when there is
+// no picture to read.
+QIcon ReadIcon(const QString& path) {
+  std::string bytes;
+  if (ReadRegularFile(QFile::encodeName(path).constData(), kMaxIconSize, &bytes, nullptr) != 0)
+    return QIcon();
+  QPixmap picture;
+  if (!picture.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<uint>(bytes.size())))
+    return QIcon();
+  return QIcon(picture);
+}
+
+}  // namespace
 
 ProcessingProgressDialog::ProcessingProgressDialog() : QProgressDialog(nullptr, Qt::WindowFlags()) {
   const QFont font = QApplication::font();
   const QString icon_path = UIPathManager::getInstance()->getPath(QStringLiteral("root_resource_path")) +
                             QStringLiteral("/images/ico_72_skyhold.png");
   setWindowTitle(StrTable::LoadStr(StrTable::kRowAppName));
-  setWindowIcon(QIcon(icon_path));
+  setWindowIcon(ReadIcon(icon_path));
   setWindowFlags(Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
   setValue(0);
   setRange(0, 100);

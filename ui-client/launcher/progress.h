@@ -19,7 +19,8 @@ class ProcessingProgressDialog : public QProgressDialog {
 
  public:
   // Needs StrTable::InitStrTable() to have run and root_resource_path to be registered (the icon is
-  // read from root_resource_path + "/images/ico_72_skyhold.png"; a missing file gives an empty icon).
+  // read from root_resource_path + "/images/ico_72_skyhold.png" as a regular file only, never through a
+  // link and never waiting; a missing file, or anything else there, gives an empty icon).
   // Range 0 to 100, value 0, label "<row 536>" with %1 = "<row 839>", window-modal, fixed size of
   // 400 x 80 times DPIinfo::getDPI(), in the toolkit's logical pixels (a toolkit that scales doubles
   // them itself on a screen of device pixel ratio 2). Building it starts the toolkit's timer that

@@ -10,6 +10,15 @@
 // moment, and it releases the lock when its holder ends in any way, SIGKILL included, so an interrupted
 // launcher never leaves anything that makes the next one believe another runs. The file itself stays
 // behind on purpose: it is the lock's anchor, never a marker.
+//
+// The file is opened as every file of the home is (regular_file.h): never through a link, never
+// waiting, regular files only; read-only where this account may only read it (a read-only file,
+// another account's readable file), which flock needs no more than. Anything no launcher can hold a
+// lock through (a link, dangling or not, a folder, a named pipe, a file this account cannot open) is
+// set aside, renamed to "launcher.lock_aside.<random>" beside it (never removed, never followed), and
+// a fresh lock file takes its place. That happens under an exclusive lock on ~/.Corvane itself, and
+// each start looks at the lock's place again once it holds that folder, so of several starts that
+// find the same squatter only the first sets it aside and the others meet the lock it took.
 #ifndef CORVANE_UI_CLIENT_MARL_QT_QTSINGLEAPPLICATION_H_
 #define CORVANE_UI_CLIENT_MARL_QT_QTSINGLEAPPLICATION_H_
 
@@ -33,12 +42,15 @@ class QtSingleApplication : public QApplication {
   // Why this launcher could not take the lock, with the path; empty when it holds it or another
   // launcher does, and when there is no home folder. Never changes after construction.
   QString lockFailure() const;
-  // True when that failure must stop the launcher: something stands at the lock's path that cannot
-  // serve as the lock (a link, dangling or not, a folder, a named pipe, a file this account cannot
-  // open), and running would silently drop the protection. False when the lock could not be created
-  // or locked at all (a read-only or full home, a file system without locks), where no launcher can
-  // keep another out, nor, in a home where nothing can be created, change anything.
+  // True when that failure must stop the launcher, because another launcher may hold the lock: a
+  // regular file there cannot be opened for a reason other than its permissions (no descriptor left,
+  // an I/O error), or another process kept ~/.Corvane locked for longer than setting a squatter aside
+  // takes. False when the lock could not be created or locked at all (a read-only or full home, a file
+  // system without locks) or a squatter could not be set aside, where no launcher can hold it.
   bool lockFailureIsFatal() const;
+  // The WARNING to log when this launcher set a squatter aside (what it was and its new name); empty
+  // otherwise. Never changes after construction.
+  QString lockSetAside() const;
 
   // The lock file for the current home folder (for diagnostics and tests); empty without a home folder.
   static QString lockFilePath();
@@ -48,6 +60,7 @@ class QtSingleApplication : public QApplication {
   bool running_ = false;
   QString lock_failure_;
   bool lock_failure_fatal_ = false;
+  QString lock_set_aside_;
 };
 
 #endif  // CORVANE_UI_CLIENT_MARL_QT_QTSINGLEAPPLICATION_H_

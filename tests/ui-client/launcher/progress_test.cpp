@@ -2,6 +2,8 @@
 #include "progress.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QIcon>
@@ -14,6 +16,7 @@
 #include "DPIinfo.h"
 #include "UIPathManager.h"
 #include "strtable.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -74,6 +77,21 @@ TEST_F(ProgressDialogTest, MissingIconLeavesTheDialogWithoutIcon) {
   ProcessingProgressDialog dialog;
   EXPECT_TRUE(dialog.windowIcon().availableSizes().isEmpty());
   EXPECT_EQ(dialog.windowTitle().toStdString(), "Corvane Client");
+}
+
+// The icon is read as every file of the bundle is: a link in its place, even to the right picture, is
+// not followed, and a named pipe gives no icon at once instead of stopping the launcher.
+TEST_F(ProgressDialogTest, IconIsReadOnlyFromARegularFileAndNeverWaits) {
+  testsupport::TempDir resources;
+  const std::string icon = resources / "images/ico_72_skyhold.png";
+  ASSERT_EQ(mkdir((resources / "images").c_str(), 0755), 0);
+  ASSERT_EQ(symlink(LAUNCHER_SOURCE_DIR "/images/ico_72_skyhold.png", icon.c_str()), 0);
+  UIPathManager::getInstance()->setPath("root_resource_path", QString::fromStdString(resources.path()));
+  EXPECT_TRUE(ProcessingProgressDialog().windowIcon().availableSizes().isEmpty());
+  ASSERT_EQ(unlink(icon.c_str()), 0);
+  testsupport::MakeFifo(icon);
+  EXPECT_TRUE(testsupport::ReturnsWithoutWaitingOnThisThread(
+      icon, [] { EXPECT_TRUE(ProcessingProgressDialog().windowIcon().availableSizes().isEmpty()); }));
 }
 
 TEST(NotifyAdapterTest, EveryThreadGetsTheSameInstance) {

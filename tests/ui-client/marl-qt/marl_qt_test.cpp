@@ -1,14 +1,18 @@
 // The UI support layer: the single-instance rule across processes, the path registry, the language
 // code and the screen scale.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSet>
 #include <QThread>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "DPIinfo.h"
@@ -143,26 +147,66 @@ TEST_F(SingleInstanceTest, OneHomeIsOneLauncherWhateverItsTmpdirOrSpelling) {
   EXPECT_EQ(RunProbe("single", ProbeEnv(at("home-link"), at("tmp-b"))), "running=0");
 }
 
-// Anything but a regular file in the lock's place refuses the launcher instead of leaving it
-// unprotected, and a link there, even dangling, creates nothing where it points.
-TEST_F(SingleInstanceTest, AnythingButAFileInTheLocksPlaceIsRefused) {
-  const std::string home = at("home"), lock = home + "/.Corvane/launcher.lock";
+// The names in `folder` that begin with "launcher.lock_aside.": what the launcher set aside.
+std::vector<std::string> SetAside(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const QString& name :
+       QDir(QString::fromStdString(folder)).entryList(QDir::AllEntries | QDir::System | QDir::Hidden)) {
+    if (name.startsWith("launcher.lock_aside.")) names.push_back(folder + "/" + name.toStdString());
+  }
+  return names;
+}
+
+// Nothing in the lock's place stops the launcher for good. What no launcher can hold a lock through (a
+// link, dangling or not, a folder, a pipe, a file this account cannot open) is set aside whole under a
+// name of its own, nothing is created where a link points, and the fresh lock keeps a second launcher
+// out. A file this account may only read is locked where it is. The setting aside happens only under
+// the lock of ~/.Corvane, which another start could be holding for the same purpose.
+TEST_F(SingleInstanceTest, SquattersInTheLocksPlaceAreSetAsideAndTheLockStillHolds) {
+  const std::string home = at("home"), corvane = home + "/.Corvane", lock = corvane + "/launcher.lock";
   ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
-  ASSERT_EQ(mkdir((home + "/.Corvane").c_str(), 0755), 0);
-  ASSERT_EQ(symlink(at("elsewhere").c_str(), lock.c_str()), 0);
-  EXPECT_EQ(RunProbe("single", Env(home)), "refused");
-  EXPECT_FALSE(Exists(at("elsewhere")));
-  ASSERT_EQ(unlink(lock.c_str()), 0);
+  const bool root = testsupport::IsRoot();  // root opens any file read-write
+  for (const std::string what :
+       {"dangling link", "folder", "named pipe", "unreadable file", "read-only file"}) {
+    SCOPED_TRACE(what);
+    testsupport::RemoveTree(corvane);
+    ASSERT_EQ(mkdir(corvane.c_str(), 0755), 0);
+    if (what == "dangling link") {
+      ASSERT_EQ(symlink(at("elsewhere").c_str(), lock.c_str()), 0);
+    } else if (what == "folder") {
+      ASSERT_EQ(mkdir(lock.c_str(), 0755), 0);
+    } else if (what == "named pipe") {
+      testsupport::MakeFifo(lock);
+    } else {
+      testsupport::WriteFile(lock, "x");
+      ASSERT_EQ(chmod(lock.c_str(), what == "read-only file" ? 0444 : 0), 0);
+    }
+    const bool set_aside = what != "read-only file" && !(root && what == "unreadable file");
+    struct stat squatter, now;
+    ASSERT_EQ(lstat(lock.c_str(), &squatter), 0);
+    auto holder = StartProbe("single", Env(home));
+    EXPECT_EQ(FirstLine(*holder), "running=0");
+    EXPECT_EQ(RunProbe("single", Env(home)), "running=1");
+    const std::vector<std::string> aside = SetAside(corvane);
+    ASSERT_EQ(aside.size(), set_aside ? 1u : 0u);
+    ASSERT_EQ(lstat(set_aside ? aside[0].c_str() : lock.c_str(), &now), 0);
+    EXPECT_EQ(now.st_ino, squatter.st_ino);
+    EXPECT_EQ(now.st_mode, squatter.st_mode);
+    EXPECT_FALSE(Exists(at("elsewhere")));
+    holder->closeWriteChannel();
+    EXPECT_TRUE(holder->waitForFinished(30000));
+  }
+
+  testsupport::RemoveTree(corvane);
+  ASSERT_EQ(mkdir(corvane.c_str(), 0755), 0);
   ASSERT_EQ(mkdir(lock.c_str(), 0755), 0);
+  const int folder = open(corvane.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0);
+  ASSERT_EQ(flock(folder, LOCK_EX), 0);
   EXPECT_EQ(RunProbe("single", Env(home)), "refused");
-  ASSERT_EQ(rmdir(lock.c_str()), 0);
-  ASSERT_EQ(mkfifo(lock.c_str(), 0600), 0);
-  EXPECT_EQ(RunProbe("single", Env(home)), "refused");
-  if (testsupport::IsRoot()) return;  // root opens any file
-  ASSERT_EQ(unlink(lock.c_str()), 0);
-  testsupport::WriteFile(lock, "");
-  ASSERT_EQ(chmod(lock.c_str(), 0), 0);
-  EXPECT_EQ(RunProbe("single", Env(home)), "refused");
+  EXPECT_TRUE(SetAside(corvane).empty());
+  close(folder);
+  EXPECT_EQ(RunProbe("single", Env(home)), "running=0");
 }
 
 TEST(UIPathManagerTest, StoresExactlyTheLastPathPerKey) {
