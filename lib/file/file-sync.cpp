@@ -52,7 +52,7 @@ int SyncFailed(const char* step, const std::string& path, int err) {
 // The whole volume that holds `path`, in one call.
 int SyncVolume(const ustring& path) {
 #ifdef __linux__
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a pipe put there never waits
   if (fd < 0) return SyncFailed("open", path.c_str(), errno);
   int result = syncfs(fd);
   const int err = errno;
@@ -76,7 +76,7 @@ int FSSyncTreeFileByFile(const ustring& path) {
     return SyncFailed("fsync", walk_error != 0 ? walk_failed : path.c_str(),
                       walk_error != 0 ? walk_error : errno);
   // fsync handed each one to the drive; one full sync now flushes the drive's cache for them all.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a pipe put there never waits
   if (fd < 0) return SyncFailed("open", path.c_str(), errno);
   const int result = FSSyncDescriptor(fd);
   const int err = errno;
