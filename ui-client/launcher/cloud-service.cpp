@@ -874,7 +874,7 @@ bool TakeAwayPredecessor(const MigrationFolders& f, const ustring& app) {
   }
   // From here on the mark names no entry, so a folder made later under a reused number is never taken.
   WriteMigrationMark(f, app, "set_aside=1\n");
-  if (RemoveSetAside(f.old_folder)) return true;
+  if (RemoveSetAside(f.entry())) return true;
   LOG_ERROR(kLog, "Failed to remove old .Skyhold folder");
   return false;
 }
@@ -907,7 +907,8 @@ Service::MigrationLeft Service::UnfinishedMigration() {
   const MigrationMark mark = ReadMigrationMark(f, app_path);
   if (!mark.present) return MigrationLeft::kNothing;
   // What was set aside is out of everyone's way: it goes now, without stopping anything.
-  if (!RemoveSetAside(f.old_folder)) return MigrationLeft::kNothing;
+  // Always beside ~/.Skyhold itself in the home, never beside the folder a link leads to.
+  if (!RemoveSetAside(f.entry())) return MigrationLeft::kNothing;
   // Data still there is moved whatever the entry's number (a restored home renumbers it), unless the
   // migration had finished with it: then it is a new ~/.Skyhold's.
   const bool same_entry = mark.skyhold_ino != 0 && mark.skyhold_ino == InodeOf(f.entry());

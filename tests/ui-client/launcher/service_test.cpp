@@ -1167,6 +1167,7 @@ TEST_F(ServiceTest, MigrationThroughLinksAndAcrossVolumes) {
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold_real + "/data/sub")));
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skyhold + "/app")));
     WriteFile(skyhold + "/Photos.jpg", "the user's");
+    WriteFile(skyhold_real + "_trash.mine", "the user's, beside where the link leads");
     WriteFile(skyhold + "/data/settings.ini", "old");
     WriteFile(skyhold + "/data/sub/db", "old db");
     if (row.newer_data) {
@@ -1192,13 +1193,16 @@ TEST_F(ServiceTest, MigrationThroughLinksAndAcrossVolumes) {
       // A link goes as a link: where it leads keeps everything but the data that moved, start after start.
       EXPECT_EQ(row.skyhold_elsewhere, Exists(skyhold_real + "/app")) << what;
       if (row.skyhold_elsewhere) WriteFile(skyhold_real + "/later.txt", "copied there later");
-      MacService later;
-      later.ResumeMigration();
-      later.RemoveAgedFolders();
-      if (row.skyhold_elsewhere) {
-        EXPECT_EQ("the user's", ReadFile(skyhold_real + "/Photos.jpg")) << what;
+    }
+    MacService later;
+    later.ResumeMigration();
+    later.RemoveAgedFolders();
+    if (row.skyhold_elsewhere) {
+      EXPECT_EQ("the user's", ReadFile(skyhold_real + "/Photos.jpg")) << what;
+      if (!row.newer_data) {
         EXPECT_EQ("copied there later", ReadFile(skyhold_real + "/later.txt")) << what;
       }
+      EXPECT_TRUE(Exists(skyhold_real + "_trash.mine")) << what;
     }
     struct stat st;
     ASSERT_EQ(0, lstat(corvane.c_str(), &st)) << what;
