@@ -1,7 +1,6 @@
 #include "cloud-service.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -20,6 +19,7 @@
 #include "file-op.h"
 #include "log.h"
 #include "set-aside.h"
+#include "upgrade-record.h"
 #include "version-file.h"
 
 namespace {
@@ -86,13 +86,6 @@ int FreeBackupSlot(const ustring& app) {
   return -1;
 }
 
-// Removes the record of `app`, and the temporary file of a write cut short.
-void RemoveRecord(const ustring& app) {
-  const ustring path = UpgradeRecordPath(app);
-  if (FSRemove(path + ".new", false) != 0 || FSRemove(path, false) != 0)
-    LOG_WARNING(kLog, "cannot remove the upgrade record '%s'", path.c_str());
-}
-
 // After a successful extraction: every backup name goes, not only the one this run took (a name left
 // by an earlier run cut short or an earlier launcher), first aside, then removed. The record goes
 // last, once no backup name is left; a name that cannot be set aside keeps it ("cleaning"), so later
@@ -101,7 +94,7 @@ void CleanUpBackups(const ustring& app) {
   bool all_gone = true;
   for (int m = 0; m < kAppBackupSlots; ++m) all_gone = SetAside(app, GetAppBackupDir(app, m)) && all_gone;
   RemoveSetAside(app);
-  if (all_gone) RemoveRecord(app);
+  if (all_gone) RemoveUpgradeRecord(app);
 }
 
 bool AnyBackupName(const ustring& app) {
@@ -120,7 +113,7 @@ void Settle(const ustring& app, const UpgradeRecord& record) {
     kept.state = UpgradeRecord::kKept;
     WriteUpgradeRecord(app, kept);  // a failure leaves "upgrading": the next run upgrades again
   } else {
-    RemoveRecord(app);
+    RemoveUpgradeRecord(app);
   }
 }
 
@@ -254,194 +247,7 @@ void RollBack(const ustring& app, const UpgradeRecord& record, int good) {
   RenameGoodBack(app, record, good);
 }
 
-// Sets aside whatever lies at the record's names and is not a regular file (a folder, a link, a
-// named pipe: nothing a launcher writes), so that it can neither block nor redirect a record; with
-// `temporary_too`, when no write can be under way, a temporary file that a write cut short left goes.
-void ClearRecordLeftovers(const ustring& app, bool temporary_too) {
-  const ustring temporary = UpgradeRecordPath(app) + ".new";
-  for (const ustring& path : {UpgradeRecordPath(app), temporary}) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) continue;
-    if (S_ISREG(st.st_mode)) {
-      if (temporary_too && path == temporary) FSRemove(path, false);
-      continue;
-    }
-    LOG_WARNING(kLog, "'%s' is not an upgrade record, setting it aside", path.c_str());
-    SetAside(app, path);
-  }
-}
-
-// Lines "key=value", each ending in a line feed. Keys this launcher does not know are skipped (a
-// later launcher may add some); the state must be one it knows. False for anything else, a cut file
-// included.
-bool ParseRecord(const std::string& text, UpgradeRecord* record) {
-  UpgradeRecord r;
-  bool state_seen = false;
-  const auto id = [](const std::string& value, unsigned long long* dev, unsigned long long* ino) {
-    char* rest = nullptr;
-    const size_t colon = value.find(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == value.size()) return false;
-    *dev = strtoull(value.c_str(), &rest, 10);
-    if (rest != value.c_str() + colon) return false;
-    *ino = strtoull(value.c_str() + colon + 1, &rest, 10);
-    return *rest == '\0';
-  };
-  const auto number = [](const std::string& value, long low, long high, int* out) {
-    char* rest = nullptr;
-    errno = 0;
-    const long n = strtol(value.c_str(), &rest, 10);
-    if (rest == value.c_str() || *rest != '\0' || errno != 0 || n < low || n > high) return false;
-    *out = static_cast<int>(n);
-    return true;
-  };
-  for (size_t pos = 0; pos < text.size();) {
-    const size_t end = text.find('\n', pos);
-    if (end == std::string::npos) return false;
-    const std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos) return false;
-    const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-    bool ok = true;
-    if (key == "state") {
-      state_seen = true;
-      static const char* const states[] = {"upgrading", "cleaning", "kept"};
-      ok = false;
-      for (int i = 0; i < 3; ++i)
-        if (value == states[i]) r.state = static_cast<UpgradeRecord::State>(i + 1), ok = true;
-    } else if (key == "good") {
-      r.good_exists = value != "none";
-      // A number is the backup name it goes to; device:inode is the earlier format's identity.
-      if (r.good_exists && !number(value, 0, kAppBackupSlots - 1, &r.good_backup))
-        ok = id(value, &r.good_dev, &r.good_ino);
-    } else if (key == "good_build") {
-      ok = number(value, INT_MIN, INT_MAX, &r.good_build);
-    } else if (key == "good_whole") {
-      r.good_whole = value != "0";
-    } else if (key == "new") {
-      r.new_known = id(value, &r.new_dev, &r.new_ino);
-      ok = r.new_known;
-    } else if (key == "new_build") {
-      ok = number(value, INT_MIN, INT_MAX, &r.new_build);
-    }
-    if (!ok) return false;
-  }
-  if (!state_seen) return false;
-  *record = r;
-  return true;
-}
-
-std::string FormatRecord(const UpgradeRecord& r) {
-  static const char* const states[] = {"none", "upgrading", "cleaning", "kept"};
-  std::string text = "version=" + std::to_string(kUpgradeRecordVersion) + "\nstate=" + states[r.state] + "\n";
-  if (r.state != UpgradeRecord::kUpgrading) return text;
-  text += "good=" + (r.good_exists ? std::to_string(r.good_backup) : std::string("none")) + "\n";
-  text += "good_build=" + std::to_string(r.good_build) + "\ngood_whole=" + (r.good_whole ? "1" : "0") + "\n";
-  if (r.new_known) {
-    text += "new=" + std::to_string(r.new_dev) + ":" + std::to_string(r.new_ino) + "\n";
-    text += "new_build=" + std::to_string(r.new_build) + "\n";
-  }
-  return text;
-}
-
-// Opens the parent folder of `path` and forces its entries to the drive. 0, or -1 with errno.
-int SyncParent(const ustring& path) {
-  const int folder = open(FSParentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0) return -1;
-  const int result = FSSyncDescriptor(folder);
-  const int err = errno;
-  close(folder);
-  errno = err;
-  return result;
-}
-
 }  // namespace
-
-ustring UpgradeRecordPath(const ustring& app) {
-  return app + ".upgrade";
-}
-
-UpgradeRecord ReadUpgradeRecord(const ustring& app, bool* unusable) {
-  constexpr size_t kMaxRecord = 4096;
-  if (unusable != nullptr) *unusable = false;
-  UpgradeRecord record;
-  const ustring path = UpgradeRecordPath(app);
-  // Not blocking and not through a link: a pipe or a link placed there must neither hang nor redirect.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    const int err = errno;
-    if (err == ENOENT) return record;
-    LOG_WARNING(kLog, "cannot read the upgrade record '%s': %s (%d)", path.c_str(), strerror(err), err);
-    if (unusable != nullptr) *unusable = true;
-    return record;
-  }
-  struct stat st;
-  std::string text;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < static_cast<off_t>(kMaxRecord);
-  while (ok && text.size() < kMaxRecord) {
-    char buffer[kMaxRecord];
-    const ssize_t got = read(fd, buffer, kMaxRecord - text.size());  // never past the bound
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      ok = got == 0;
-      break;
-    }
-    text.append(buffer, static_cast<size_t>(got));
-  }
-  close(fd);
-  if (!ok || text.size() >= kMaxRecord || !ParseRecord(text, &record)) {
-    LOG_WARNING(kLog, "ignoring the upgrade record '%s': not a record this launcher writes", path.c_str());
-    if (unusable != nullptr) *unusable = true;
-    record = UpgradeRecord();
-  }
-  return record;
-}
-
-int WriteUpgradeRecord(const ustring& app, const UpgradeRecord& record) {
-  const ustring path = UpgradeRecordPath(app);
-  const ustring temporary = path + ".new";  // RemoveRecord knows this name
-  ClearRecordLeftovers(app, false);
-  const std::string text = FormatRecord(record);
-  // A file of an earlier write cut short goes; whatever else appears there is never written through.
-  if (FSRemove(temporary, false) != 0 && IsFileExist(temporary, false)) {
-    const int err = errno;
-    LOG_ERROR(kLog, "cannot write the upgrade record '%s': %s (%d)", temporary.c_str(), strerror(err), err);
-    return -1;
-  }
-  FSBeforeChange();
-  const int fd =
-      open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  int err = errno;
-  ustring failed = temporary;
-  bool ok = fd >= 0;
-  if (ok) {
-    ok =
-        write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && FSSyncDescriptor(fd) == 0;
-    err = errno;
-    if (close(fd) != 0 && ok) {
-      ok = false;
-      err = errno;
-    }
-  }
-  if (ok) {
-    FSBeforeChange();
-    ok = rename(temporary.c_str(), path.c_str()) == 0;
-    err = errno;
-    failed = path;
-  }
-  // The rename must reach the drive before the copies it describes move.
-  if (ok && SyncParent(path) != 0) {
-    ok = false;
-    err = errno;
-    failed = FSParentPath(path);
-  }
-  if (!ok) {
-    LOG_ERROR(kLog, "cannot write the upgrade record '%s': %s (%d)", failed.c_str(), strerror(err), err);
-    if (fd >= 0) unlink(temporary.c_str());
-    return -1;
-  }
-  return 0;
-}
 
 bool IsUnfinishedInstallation(const ustring& app) {
   if (app.empty()) return false;
@@ -525,11 +331,11 @@ void RecoverSettled(const ustring& app, const UpgradeRecord& record) {
   if (!IsFileExist(app, false)) {
     LOG_WARNING(kLog, "ignoring the upgrade record '%s': no installation is live",
                 UpgradeRecordPath(app).c_str());
-    RemoveRecord(app);
+    RemoveUpgradeRecord(app);
   } else if (record.state == UpgradeRecord::kCleaning) {
     CleanUpBackups(app);  // a name that could not be set aside last time, or a run ended early
   } else if (!AnyBackupName(app)) {
-    RemoveRecord(app);
+    RemoveUpgradeRecord(app);
   }
 }
 
@@ -541,7 +347,7 @@ void Service::RecoverInstallation(const std::function<bool(const UpgradeRecord&)
   ClearRecordLeftovers(app, true);
   bool unusable = false;
   const UpgradeRecord record = ReadUpgradeRecord(app, &unusable);
-  if (unusable) RemoveRecord(app);  // warned: the start decides as with no record
+  if (unusable) RemoveUpgradeRecord(app);  // warned: the start decides as with no record
   if (record.state == UpgradeRecord::kCleaning || record.state == UpgradeRecord::kKept) {
     RecoverSettled(app, record);
     return;
@@ -551,7 +357,7 @@ void Service::RecoverInstallation(const std::function<bool(const UpgradeRecord&)
   switch (at.found) {
     case Found::kStale:
       LOG_WARNING(kLog, "ignoring the upgrade record '%s': %s", UpgradeRecordPath(app).c_str(), at.why);
-      RemoveRecord(app);
+      RemoveUpgradeRecord(app);
       return;
     case Found::kGoodLive:
       Settle(app, record);  // nothing had moved yet

@@ -56,6 +56,7 @@
 #include <functional>
 
 #include "package-digest.h"
+#include "upgrade-record.h"
 #include "ustring.h"
 
 // The four texts of an INFO file's [Version] group, exactly as read. Only build_version is ever
@@ -66,8 +67,6 @@ struct VersionInfo {
   ustring build_version;
   ustring icon_overlay_version;
 };
-
-struct UpgradeRecord;
 
 class Service {
  public:
@@ -170,44 +169,6 @@ int BuildNumber(const ustring& text);
 // Backup name number `n` of `path`: <path>_tmp for 0, <path>_tmp1 ... <path>_tmp9 for 1 to 9.
 ustring GetAppBackupDir(const ustring& path, int n);
 
-// How many backup names a bundle can have (numbers 0 to 9).
-constexpr int kAppBackupSlots = 10;
-
-// The format of the upgrade record this launcher writes ("version=2"). Keys it does not know are
-// skipped when read.
-constexpr int kUpgradeRecordVersion = 2;
-
-// What the launcher remembers of an upgrade of the bundle `app` between runs (see the top of this
-// file), kept in UpgradeRecordPath(app).
-struct UpgradeRecord {
-  enum State { kNone, kUpgrading, kCleaning, kKept };
-  State state = kNone;
-  // kUpgrading: whether a copy was live when the upgrade began, the backup name number it goes to
-  // (-1 in a record of the earlier format, which named it by good_dev and good_ino), the build its
-  // INFO holds (0 when none), and whether it was known whole (no earlier launcher's backup beside it).
-  bool good_exists = false;
-  int good_backup = -1;
-  int good_build = 0;
-  bool good_whole = true;
-  unsigned long long good_dev = 0, good_ino = 0;
-  // A first installation: the fresh folder it fills (lstat's device and inode; only the inode is
-  // compared) and the build it installs.
-  bool new_known = false;
-  unsigned long long new_dev = 0, new_ino = 0;
-  int new_build = 0;
-};
-
-// <app>.upgrade.
-ustring UpgradeRecordPath(const ustring& app);
-// Reads the record of `app`. No record reads as kNone. One that is not a regular file, is larger than
-// a record can be or cannot be parsed reads as kNone too, logged at WARNING, and sets `*unusable`.
-// Never blocks: a pipe at its name is refused; a link is not followed.
-UpgradeRecord ReadUpgradeRecord(const ustring& app, bool* unusable = nullptr);
-// Replaces the record of `app` atomically: a temporary file beside it, forced to the drive, renamed
-// over it, the folder forced to the drive. Whatever is not a regular file at either name is set
-// aside first. 0, or -1 (logged with the name that failed): the old record is still in place, or,
-// when only the last sync failed, the new one, not known durable.
-int WriteUpgradeRecord(const ustring& app, const UpgradeRecord& record);
 // Whether the live copy of `app` is known unfinished: an upgrade was cut short and its record
 // identifies the live copy as the one it was filling. Such a copy is never started.
 bool IsUnfinishedInstallation(const ustring& app);
