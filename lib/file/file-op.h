@@ -212,7 +212,11 @@ int FSSyncDescriptor(int fd);
 // (which hands its data to the drive) and then one full sync of `path` flushes the drive's cache for
 // all of them. 0, or -1 with errno, logged with the path that failed.
 int FSSyncTree(const ustring& path);
-// The macOS way of FSSyncTree, on any platform: each file and folder, then one full sync.
+// The macOS way of FSSyncTree, on any platform: each file and folder, then one full sync. A file this
+// process owns but may not read (mode 0000, 0111) is synced all the same: it gets the owner's read
+// permission for its open and its exact mode back before its sync (each mode change announced to the
+// change hook). A folder that cannot be listed fails the sync (the extractor leaves every folder
+// open to its owner).
 int FSSyncTreeFileByFile(const ustring& path);
 // For tests: the call FSSyncTree uses; returns the one it replaces.
 using FSTreeSyncCall = int (*)(const ustring& path);
@@ -226,7 +230,8 @@ void FSSetSyncHook(std::function<void(int fd, FSSyncScope scope)> hook);
 void FSAfterSync(int fd, FSSyncScope scope);
 
 // Test seam: `hook` runs before every change this layer makes on disk (each rename, unlink, rmdir,
-// mkdir, file creation, link, and the metadata changes of FSUTime and FSChown), and before each
+// mkdir, file creation, link, the metadata changes of FSUTime and FSChown, and the modes the tree
+// sync lends an unreadable file and puts back), and before each
 // change that code outside the layer announces with FSBeforeChange (the extractor, once per entry).
 // A test makes a run end at its N-th change with it. Set it before the run starts, from the thread
 // that runs it; an empty function removes it. Not for production use.

@@ -22,6 +22,39 @@ constexpr int kWalkDescriptors = 32;
 thread_local int walk_error = 0;
 thread_local std::string walk_failed;
 
+// How the walk opens an entry: never through a link, never waiting on a pipe put in its place.
+constexpr int kOpenFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
+// Sets the permission bits of the entry `path` itself (never of what a link there leads to), the
+// change announced first. 0, or -1 with errno.
+int SetModeOf(const char* path, mode_t mode) {
+  FSBeforeChange();
+  return fchmodat(AT_FDCWD, path, mode, AT_SYMLINK_NOFOLLOW);
+}
+
+// Opens the entry `path`, whose status is `st`, for its sync. fsync and the full sync need no access
+// to the data, but open does, and macOS gives no descriptor without it (O_EVTONLY asks for read
+// access too): a file the package made unreadable (0000, 0111) is opened by its owner, the launcher
+// that extracted it, after giving itself read permission, and its exact mode is put back through the
+// descriptor at once, which keeps the access it was opened with. A descriptor, or -1 with errno.
+int OpenForSync(const char* path, const struct stat* st) {
+  int fd = open(path, kOpenFlags);
+  if (fd >= 0 || errno != EACCES || st->st_uid != geteuid()) return fd;
+  const mode_t mode = st->st_mode & 07777;
+  if (SetModeOf(path, mode | S_IRUSR) != 0) return -1;
+  fd = open(path, kOpenFlags);
+  const int err = errno;
+  FSBeforeChange();
+  if ((fd >= 0 ? fchmod(fd, mode) : fchmodat(AT_FDCWD, path, mode, AT_SYMLINK_NOFOLLOW)) != 0) {
+    const int restore_err = errno;
+    if (fd >= 0) close(fd);
+    errno = restore_err;
+    return -1;
+  }
+  errno = err;
+  return fd;
+}
+
 // Hands the data of one regular file or folder to the drive. A link is an entry of its folder and
 // goes with it; other kinds hold no data.
 int SyncWalkEntry(const char* path, const struct stat* st, int type, struct FTW*) {
@@ -31,7 +64,7 @@ int SyncWalkEntry(const char* path, const struct stat* st, int type, struct FTW*
     return 1;
   }
   if (type == FTW_SL || type == FTW_SLN || !(S_ISREG(st->st_mode) || S_ISDIR(st->st_mode))) return 0;
-  const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int fd = OpenForSync(path, st);
   int result = fd < 0 ? -1 : fsync(fd);
   if (result != 0 && fd >= 0 && (errno == EINVAL || errno == EROFS || errno == ENOTSUP)) result = 0;
   if (result == 0) FSAfterSync(fd, FSSyncScope::kEntry);

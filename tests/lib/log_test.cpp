@@ -246,6 +246,10 @@ TEST_F(LoggerFileTest, RotationKeepsTheNewestGenerationsOnly) {
   // A path longer than any fixed buffer: the generations get their whole names, and a sibling whose
   // name is the start of the log's own is never touched.
   Logger::Destroy();
+#ifdef __APPLE__
+  GTEST_SKIP() << "macOS refuses every path of 1024 bytes or more (PATH_MAX), so no log there has a "
+                  "name longer than the buffers that test would catch";
+#endif
   std::string dir = other.path();
   for (int i = 0; i < 4; ++i) {
     dir += "/" + std::string(200, static_cast<char>('a' + i));

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "log.h"
+#include "path-ref.h"
 #include "progress.h"
 #include "strtable.h"
 #include "temp_dir.h"
@@ -654,7 +655,13 @@ TEST_F(ExtractorTest, OnAVolumeThatFoldsNamesNothingIsWrittenBeneathALinkOfAnoth
     EXPECT_NE(std::string::npos, Log().find("'" + c.twin + "' is a symbolic link"));
     ExpectOutsideUntouched();
   }
-  // Names that merely differ are written as usual.
+  // Names that merely differ are written as usual; a volume that folds names itself (a Mac's) takes
+  // "b" and "B" for one.
+  bool folds = false;
+  ASSERT_EQ(0, PathRefVolumeFoldsNames(dest().c_str(), &folds));
+  if (folds)
+    GTEST_SKIP() << "this volume takes \"b\" and \"B\" for one name: only one that keeps them apart "
+                    "shows that both are written";
   RemoveTreeInDest();
   FoldingVolume volume(dest(), 0, "", "");
   MakePackage({Dir("a/"), File("a/x", "1"), Dir("B/"), File("b", "2"), File("B/y", "3")});

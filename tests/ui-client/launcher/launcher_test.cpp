@@ -279,12 +279,17 @@ TEST_F(LauncherTest, SuccessfulUpgradeShowsEveryStageInOrderThenHides) {
   ProcessingProgressDialog* dialog = FindDialog();
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(dialog, launcher->dialog());
-  // As built: the title, no cancel button, no auto-reset, window-modal, 400 x 80 at this density.
+  // As built: the title, no cancel button, no auto-reset, window-modal, 400 x 80 at this density
+  // (the offscreen screen's 100 dots per inch; against a Mac's reference of 72 a scale of 1.5).
   EXPECT_EQ(dialog->windowTitle(), "Corvane Client");
   EXPECT_EQ(dialog->findChild<QPushButton*>(), nullptr) << "the dialog has no cancel button";
   EXPECT_FALSE(dialog->autoReset());
   EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+#ifdef __APPLE__
+  EXPECT_EQ(dialog->size(), QSize(600, 120));
+#else
   EXPECT_EQ(dialog->size(), QSize(400, 80));
+#endif
   const std::vector<State>& s = trace.states();
   ASSERT_EQ(s.size(), 9u) << ::testing::PrintToString(s);
   EXPECT_EQ(s[0].event, "shown");

@@ -1042,7 +1042,9 @@ TEST_F(ServiceTest, MigrationKeepsDataThatCannotBeMovedAndTriesAgainOnlyWhenItCa
     if (blocker == kNoRoom) {  // a small volume, with room for the interface's program
       if (!testsupport::IsRoot()) continue;
       ASSERT_TRUE(QDir().mkpath(QString::fromStdString(at("vol"))));
-      ASSERT_EQ(0, testsupport::MountTmpfs(at("vol"), "size=40m")) << strerror(errno);
+      const int mounted = testsupport::MountTmpfs(at("vol"), "size=40m");
+      if (mounted != 0 && errno == ENOTSUP) continue;  // macOS has no tmpfs
+      ASSERT_EQ(0, mounted) << strerror(errno);
     }
     const std::string home = at("home" + std::to_string(blocker)), corvane = home + "/.Corvane";
     const std::string skyhold = home + "/.Skyhold", what = "blocker " + std::to_string(blocker);

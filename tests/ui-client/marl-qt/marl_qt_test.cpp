@@ -304,16 +304,18 @@ TEST(HalcLocaleTest, DefaultLanguageFollowsTheEnvironment) {
 // against 72.
 TEST(DPIinfoTest, ScaleIsWhatTheToolkitDoesNotApply) {
   DPIinfo* dpi = DPIinfo::getInstance();
-  EXPECT_DOUBLE_EQ(dpi->getDPI(), 1.0);
+#ifdef __APPLE__
+  EXPECT_DOUBLE_EQ(dpi->referenceDpi(), 72.0);
+  const double offscreen = 1.5;  // 100 over Cocoa's 72, as the "dpi-mac" row without QT_FONT_DPI shows
+#else
+  EXPECT_DOUBLE_EQ(dpi->referenceDpi(), 96.0);
+  const double offscreen = 1.0;
+#endif
+  EXPECT_DOUBLE_EQ(dpi->getDPI(), offscreen);
   dpi->setDPI(2.0);
   EXPECT_DOUBLE_EQ(dpi->getDPI(), 2.0);
   dpi->setDPI(0.0);
-  EXPECT_DOUBLE_EQ(dpi->getDPI(), 1.0);
-#ifdef __APPLE__
-  EXPECT_DOUBLE_EQ(dpi->referenceDpi(), 72.0);
-#else
-  EXPECT_DOUBLE_EQ(dpi->referenceDpi(), 96.0);
-#endif
+  EXPECT_DOUBLE_EQ(dpi->getDPI(), offscreen);
 
   const struct {
     const char* font_dpi;
@@ -321,15 +323,16 @@ TEST(DPIinfoTest, ScaleIsWhatTheToolkitDoesNotApply) {
     const char* mode;
     const char* expected;
   } cases[] = {
-      {"144", nullptr, "dpi", "1.5"},       // X11 at 144 dpi: the toolkit does not scale
-      {"120", nullptr, "dpi", "1.25"},      //
-      {nullptr, "2", "dpi", "1"},           // QT_SCALE_FACTOR: sizes are logical, already doubled
-      {nullptr, "1.5", "dpi", "1"},         //
-      {"144", "2", "dpi", "1"},             //
-      {"144", nullptr, "dpi-scaled", "1"},  // the high-DPI scaling attribute
-      {"72", nullptr, "dpi-mac", "1"},      // a non-Retina Mac: 72 is its standard density
-      {"144", nullptr, "dpi-mac", "2"},     //
-      {"72", "2", "dpi-mac", "1"},          //
+      {"144", nullptr, "dpi", "1.5"},        // X11 at 144 dpi: the toolkit does not scale
+      {"120", nullptr, "dpi", "1.25"},       //
+      {nullptr, "2", "dpi", "1"},            // QT_SCALE_FACTOR: sizes are logical, already doubled
+      {nullptr, "1.5", "dpi", "1"},          //
+      {"144", "2", "dpi", "1"},              //
+      {"144", nullptr, "dpi-scaled", "1"},   // the high-DPI scaling attribute
+      {nullptr, nullptr, "dpi-mac", "1.5"},  // the offscreen screen on a Mac
+      {"72", nullptr, "dpi-mac", "1"},       // a non-Retina Mac: 72 is its standard density
+      {"144", nullptr, "dpi-mac", "2"},      //
+      {"72", "2", "dpi-mac", "1"},           //
   };
   for (const auto& c : cases) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
