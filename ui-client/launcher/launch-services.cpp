@@ -27,6 +27,16 @@
 #endif
 
 namespace launch_services {
+
+#ifdef CORVANE_TEST_BUILD
+// The mark of a launcher built with the tests (CMake's CORVANE_TESTS, which on macOS also makes it start
+// the interface directly): scripts/make-bundle looks for this exact text in the executable and puts such
+// a launcher only into a bundle asked for as a test bundle. `used` and external linkage keep it in the
+// executable, which links this unit for OpenNewInstance.
+extern const char kTestBuildMark[];
+__attribute__((used)) const char kTestBuildMark[] = "corvane-launcher test build: not for release";
+#endif
+
 namespace {
 
 std::mutex observer_mutex;
