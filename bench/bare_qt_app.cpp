@@ -11,6 +11,13 @@
 #include <QTimer>
 #include <string>
 
+#ifdef __APPLE__
+#include <crt_externs.h>
+#define BENCH_ENVIRON (*_NSGetEnviron())
+#else
+#define BENCH_ENVIRON environ
+#endif
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (argc > 1) {
@@ -30,7 +37,7 @@ int main(int argc, char** argv) {
     posix_spawnattr_setsigmask(&attributes, &none);
     char* args[] = {argv[1], nullptr};
     pid_t pid = 0;
-    const int error = posix_spawn(&pid, argv[1], &actions, &attributes, args, environ);
+    const int error = posix_spawn(&pid, argv[1], &actions, &attributes, args, BENCH_ENVIRON);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) return 1;

@@ -1,9 +1,9 @@
 // The file layer on an application-bundle-like tree built from this machine's Qt 5 and ICU
 // libraries, headers, plug-ins and translations (frameworks with Versions/Current -> A links, about
-// 100 MB in a few thousand entries):
+// 100 MB in a few thousand entries on Linux; Homebrew's Qt frameworks as they are on a Mac):
 // - FSRemove of the whole tree paired with `rm -rf` in the same iterations (goal: ratio at most 1.5);
-// - FSRename of the whole tree to another volume (a tmpfs; root only) paired with `mv`;
-// - IsFileExist(path, true) per call, with lstat and glibc's realpath as references.
+// - FSRename of the whole tree to another volume (a tmpfs; Linux and root only) paired with `mv`;
+// - IsFileExist(path, true) per call, with lstat and the C library's realpath as references.
 #include <benchmark/benchmark.h>
 #include <limits.h>
 #include <spawn.h>
@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -21,14 +22,23 @@
 
 #include "file-op.h"
 
+#ifdef __APPLE__
+#include <crt_externs.h>
+#define BENCH_ENVIRON (*_NSGetEnviron())
+#else
 extern char** environ;
+#define BENCH_ENVIRON environ
+#endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path kLibDir = "/usr/lib/x86_64-linux-gnu";
-const fs::path kQtHeaders = "/usr/include/x86_64-linux-gnu/qt5";
+// Where this machine's Qt and ICU lie, as the build found them (bench/CMakeLists.txt).
+const fs::path kQtLibs = CORVANE_QT_INSTALL_LIBS;
+const fs::path kQtHeaders = CORVANE_QT_INSTALL_HEADERS;
+const fs::path kIcuLibs = CORVANE_ICU_LIBS;
+const fs::path kIcuHeaders = CORVANE_ICU_HEADERS;
 
 void CopyTree(const fs::path& from, const fs::path& to) {
   std::error_code ec;
@@ -71,20 +81,30 @@ const Bundle& TheBundle() {
     const fs::path contents = b.original / "Contents";
     const fs::path frameworks = contents / "Frameworks";
     fs::create_directories(frameworks);
-    for (const fs::directory_entry& entry : fs::directory_iterator(kLibDir)) {
+    // Qt's libraries: Linux's shared objects, made frameworks here; a Mac's frameworks as they are.
+    for (const fs::directory_entry& entry : fs::directory_iterator(kQtLibs)) {
       const std::string file = entry.path().filename();
-      if (entry.is_symlink() || !entry.is_regular_file()) continue;
-      if (file.rfind("libQt5", 0) == 0 && file.find(".so.5.15") != std::string::npos) {
+      if (entry.is_symlink()) continue;
+      if (entry.is_directory() && file.rfind("Qt", 0) == 0 && entry.path().extension() == ".framework") {
+        CopyTree(entry.path(), frameworks / file);
+      } else if (entry.is_regular_file() && file.rfind("libQt5", 0) == 0 &&
+                 file.find(".so.5.15") != std::string::npos) {
         const std::string module = "Qt" + file.substr(6, file.find('.') - 6);
         AddFramework(frameworks, module, entry.path(), kQtHeaders / module);
-      } else if (file.rfind("libicu", 0) == 0 && file.find(".so.") != std::string::npos) {
-        const std::string module = file.substr(3, file.find('.') - 3);
-        AddFramework(frameworks, module, entry.path(), module == "icuuc" ? "/usr/include/unicode" : "");
       }
     }
-    CopyTree(kLibDir / "qt5" / "plugins", contents / "PlugIns");
-    CopyTree("/usr/share/qt5/translations", contents / "Resources" / "translations");
-    CopyTree(kLibDir / "qt5" / "libexec", contents / "MacOS");
+    // ICU's libraries (libicuuc.so.72.1 on Linux, libicuuc.74.2.dylib on a Mac), made frameworks.
+    for (const fs::directory_entry& entry : fs::directory_iterator(kIcuLibs)) {
+      const std::string file = entry.path().filename();
+      if (entry.is_symlink() || !entry.is_regular_file() || file.rfind("libicu", 0) != 0) continue;
+      if (file.find(".so.") != std::string::npos || entry.path().extension() == ".dylib") {
+        const std::string module = file.substr(3, file.find('.') - 3);
+        AddFramework(frameworks, module, entry.path(), module == "icuuc" ? kIcuHeaders / "unicode" : "");
+      }
+    }
+    CopyTree(CORVANE_QT_INSTALL_PLUGINS, contents / "PlugIns");
+    CopyTree(CORVANE_QT_INSTALL_TRANSLATIONS, contents / "Resources" / "translations");
+    CopyTree(CORVANE_QT_INSTALL_LIBEXECS, contents / "MacOS");
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(b.original)) {
       if (entry.is_symlink()) continue;
       if (entry.is_regular_file()) {
@@ -102,7 +122,8 @@ int RunTool(std::vector<const char*> argv) {
   const std::string program = std::string("/bin/") + argv[0];
   argv.push_back(nullptr);
   pid_t pid;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, const_cast<char**>(argv.data()), environ) != 0)
+  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, const_cast<char**>(argv.data()), BENCH_ENVIRON) !=
+      0)
     return -1;
   int status = 0;
   waitpid(pid, &status, 0);
@@ -160,15 +181,37 @@ void BM_FSRemove_vs_RmRf_BundleTree(benchmark::State& state) {
 }
 BENCHMARK(BM_FSRemove_vs_RmRf_BundleTree)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
 
-// FSRename against coreutils `mv`, each moving a fresh copy of the tree to a tmpfs; the moved copies
-// are removed outside the timing. fsync, which FSRename's copy calls for every file and mv does not,
+// Mounts a tmpfs at `dir` as the other volume. An empty string, or why there is none: only Linux has
+// a tmpfs, and only root may mount one.
+std::string MountOtherVolume(const std::string& dir) {
+#ifdef __linux__
+  if (geteuid() != 0 || mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=1g") != 0)
+    return "mounting a tmpfs as the other volume needs root";
+  return "";
+#else
+  (void)dir;
+  return "the other volume is a tmpfs, which only Linux has";
+#endif
+}
+
+void UnmountOtherVolume(const std::string& dir) {
+#ifdef __linux__
+  umount2(dir.c_str(), MNT_DETACH);
+#else
+  (void)dir;
+#endif
+}
+
+// FSRename against `mv`, each moving a fresh copy of the tree to a tmpfs; the moved copies are
+// removed outside the timing. fsync, which FSRename's copy calls for every file and mv does not,
 // costs nothing on a tmpfs: the figure is the walk itself.
 void BM_FSRename_vs_Mv_AcrossVolumes(benchmark::State& state) {
   const Bundle& bundle = TheBundle();
   const std::string volume = (bundle.base / "other-volume").string();
   fs::create_directory(volume);
-  if (geteuid() != 0 || mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=1g") != 0) {
-    state.SkipWithError("mounting a tmpfs as the other volume needs root");
+  const std::string why_not = MountOtherVolume(volume);
+  if (!why_not.empty()) {
+    state.SkipWithError(why_not.c_str());
     return;
   }
   const std::string ours = (bundle.base / "move-fsrename").string();
@@ -184,7 +227,7 @@ void BM_FSRename_vs_Mv_AcrossVolumes(benchmark::State& state) {
         RunRmRf(theirs_moved);
       },
       "mv_ms");
-  umount2(volume.c_str(), MNT_DETACH);
+  UnmountOtherVolume(volume);
 }
 BENCHMARK(BM_FSRename_vs_Mv_AcrossVolumes)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
 

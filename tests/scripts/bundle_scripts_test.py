@@ -8,6 +8,7 @@ user runs kept to what macOS has (bash 3.2, BSD tools).
     bundle_scripts_test.py <source folder> <the build's corvane-launcher>
 """
 import hashlib
+import json
 import os
 import platform
 import plistlib
@@ -406,10 +407,11 @@ class CheckBundleTest(unittest.TestCase):
 
 class MacWorkflowTest(unittest.TestCase):
     """The macOS workflow cannot run here: it parses, runs on both architectures, builds, bundles, checks
-    the signature and runs CTest, in that order, and every command it runs is a script of the
-    repository or a tool a hosted Mac has."""
+    the bundle and its signature and runs CTest, then does the same for a release and runs the
+    benchmarks against it, in that order, and every command it runs is a script of the repository or a
+    tool a hosted Mac has."""
 
-    TOOLS = {"cmake", "ctest", "codesign", "brew"}
+    TOOLS = {"cmake", "ctest", "codesign", "brew", "python3"}
 
     def test_workflow_parses_and_runs_only_what_exists(self):
         try:
@@ -423,8 +425,10 @@ class MacWorkflowTest(unittest.TestCase):
         (job,) = workflow["jobs"].values()
         self.assertEqual({r["runner"] for r in job["strategy"]["matrix"]["include"]}, {"macos-15", "macos-15-intel"})
         runs = [step["run"] for step in job["steps"] if "run" in step]
-        order = ["-DCORVANE_TESTS=ON", "cmake --build build -j", "--target bundle", "codesign --verify --strict",
-                 "ctest --test-dir build"]
+        order = ["-DCORVANE_TESTS=ON", "cmake --build build -j", "--target bundle", "check-bundle build/Corvane.app",
+                 "codesign --verify --strict", "ctest --test-dir build", "-DCORVANE_TESTS=OFF",
+                 "cmake --build build-release", "check-bundle build-release/Corvane.app",
+                 "--verbose=2 build-release/Corvane.app", "bench/run-all"]
         self.assertEqual([next(i for i, r in enumerate(runs) if w in r) for w in order],
                          sorted(next(i for i, r in enumerate(runs) if w in r) for w in order))
         for run in runs:
@@ -437,10 +441,65 @@ class MacWorkflowTest(unittest.TestCase):
                         self.assertIn(command, self.TOOLS)
 
 
-class MacShellTest(unittest.TestCase):
-    """The scripts a Mac user runs use what macOS has: bash 3.2 and the BSD tools."""
+class BrewBottlesTest(unittest.TestCase):
+    """scripts/brew-bottles against a stand-in brew that answers as Homebrew's info and deps do: a formula
+    named, or one it needs, without a bottle for this Mac stops the workflow before Homebrew builds it, and
+    says which in the job's summary."""
 
-    SCRIPTS = ["setup", "test", "make-package", "make-bundle", "make-info-plist"]
+    # name: (aliases, dependencies, bottled here, disabled)
+    FORMULAE = {"qt@5": ([], ["glib", "webp"], True, False), "icu4c@77": (["icu4c"], [], True, False),
+                "glib": ([], ["pcre2"], True, False), "pcre2": ([], [], True, False), "webp": ([], [], True, False)}
+    FAKE_BREW = """#!/usr/bin/env python3
+import json, sys
+table = json.load(open(sys.argv[0] + ".json"))
+def canonical(n): return next(k for k, v in table.items() if n == k or n in v[0])
+def deps(n): return [d for x in table[n][1] for d in [x] + deps(x)]
+cmd, args = sys.argv[1], [a for a in sys.argv[2:] if not a.startswith("--")]
+if cmd == "deps":
+    print("\\n".join(sorted({d for a in args for d in deps(canonical(a))})))
+elif "--json=v2" in sys.argv:
+    print(json.dumps({"formulae": [{"name": canonical(a), "disabled": table[canonical(a)][3]} for a in args]}))
+else:
+    for a in args:
+        print("==> %s: stable 1.0%s [keg-only]" % (a, " (bottled)" if table[a][2] else ""))
+        print("Required: none")
+"""
+
+    def run_bottles(self, formulae, *args):
+        with tempfile.TemporaryDirectory(prefix="brew-bottles-") as tmp:
+            write(os.path.join(tmp, "bin", "brew"), self.FAKE_BREW, 0o755)
+            with open(os.path.join(tmp, "bin", "brew.json"), "w") as f:
+                json.dump(formulae, f)
+            write(os.path.join(tmp, "bin", "sw_vers"), "#!/bin/sh\necho 15.6\n", 0o755)
+            summary = os.path.join(tmp, "summary.md")
+            env = dict(os.environ, GITHUB_STEP_SUMMARY=summary, GITHUB_ACTIONS="",
+                       PATH=os.path.join(tmp, "bin") + os.pathsep + os.environ["PATH"])
+            r = subprocess.run([os.path.join(SCRIPTS, "brew-bottles"), *args], env=env, capture_output=True,
+                               text=True)
+            with open(summary) as f:
+                return r.returncode, f.read()
+
+    def test_what_would_be_built_from_source_stops_the_job(self):
+        status, summary = self.run_bottles(self.FORMULAE, "qt@5", "icu4c")
+        self.assertEqual(status, 0, summary)
+        self.assertIn("All 5 formulae", summary)
+        no_webp_bottle = dict(self.FORMULAE, webp=([], [], False, False))
+        disabled_qt = dict(self.FORMULAE, **{"qt@5": ([], ["glib", "webp"], True, True)})
+        for name, formulae, args, expected_status, expected in [
+                ("a dependency without a bottle", no_webp_bottle, [], 1, "Stopped before installing.** No bottle"),
+                ("the same, building allowed", no_webp_bottle, ["--allow-source"], 0, "webp would be built"),
+                ("a disabled formula, building allowed", disabled_qt, ["--allow-source"], 1,
+                 "Disabled in Homebrew: qt@5")]:
+            with self.subTest(name):
+                status, summary = self.run_bottles(formulae, *args, "qt@5", "icu4c")
+                self.assertEqual(status, expected_status, summary)
+                self.assertIn(expected, summary)
+
+
+class MacShellTest(unittest.TestCase):
+    """The scripts a Mac user or the macOS workflow runs use what macOS has: bash 3.2 and the BSD tools."""
+
+    SCRIPTS = ["setup", "test", "make-package", "make-bundle", "make-info-plist", "brew-bottles", "../bench/run-all"]
     # What bash 3.2 or the BSD tools lack, as it would be written.
     FORBIDDEN = [(r"\bmapfile\b|\breadarray\b", "bash 4's mapfile"),
                  (r"\bdeclare -A\b|\blocal -A\b", "bash 4's associative arrays"),
