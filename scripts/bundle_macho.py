@@ -6,6 +6,15 @@ deploy-libraries; not a program of its own.
 import os
 import sys
 
+# Debian's python3-macholib lies in Debian's own package folder, which a Python first on PATH that is
+# not Debian's (pyenv, a virtual environment) does not search; macholib is plain Python, so any
+# Python 3 can use it from there.
+DEBIAN_PACKAGES = "/usr/lib/python3/dist-packages"
+try:
+    import macholib  # noqa: F401
+except ImportError:
+    if os.path.isdir(os.path.join(DEBIAN_PACKAGES, "macholib")):
+        sys.path.append(DEBIAN_PACKAGES)
 try:
     from macholib import mach_o
     from macholib.MachO import MachO
