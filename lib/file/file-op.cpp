@@ -988,6 +988,21 @@ bool HasRoomFor(int dir, unsigned long long bytes) {
   return false;
 }
 
+// Whether the entry `name` of the open folder `from` (named `from_path`) can be copied into the
+// open folder `to` on another volume: SurveyEntryAt, then room for it there. 0, or -1 with errno set
+// and `*blocked` naming the entry in the way, or `dst` when room is short.
+int CheckCopyAcross(int from, const std::string& name, const std::string& from_path, int to,
+                    const std::string& dst, std::string* blocked) {
+  MoveSurvey survey;
+  if (SurveyEntryAt(from, name, from_path, &survey) != 0) {
+    *blocked = survey.blocked;
+    return -1;
+  }
+  if (HasRoomFor(to, survey.bytes)) return 0;
+  *blocked = dst;
+  return -1;
+}
+
 // Builds at `to` of `to_dir` a copy of the entry `from` of `from_dir`, of the type code `type`
 // (the folders' paths name them in log lines). 0, or -1 with errno set.
 int CopyEntryAt(int type, int from_dir, const std::string& from, const std::string& from_dir_path, int to_dir,
@@ -1025,9 +1040,9 @@ int MoveToOtherVolume(const std::string& src, const std::string& dst, const stru
     return MoveFailed("rename", dst);
   if (MayEmpty(from.get(), src_dir) != 0) return -1;
   // A move that cannot finish is refused before it fills the other volume or copies half a tree.
-  MoveSurvey survey;
-  if (SurveyEntryAt(from.get(), src_name, src_dir, &survey) != 0) return MoveFailed("copy", survey.blocked);
-  if (!HasRoomFor(to.get(), survey.bytes)) return MoveFailed("copy", dst);
+  std::string blocked;
+  if (CheckCopyAcross(from.get(), src_name, src_dir, to.get(), dst, &blocked) != 0)
+    return MoveFailed("copy", blocked);
 
   const std::string temp = MoveTempName(dst_name);
   if (RemoveEntryAt(to.get(), temp, dst_dir, true) != 0) return -1;  // a move cut off before
@@ -1344,9 +1359,10 @@ int FSCheckMove(const ustring& src, const ustring& dst, ustring& blocked) {
       return fail(from);
     return 0;
   }
-  MoveSurvey survey;
-  if (SurveyEntryAt(from_dir.get(), src_name, src_dir, &survey) != 0) return fail(survey.blocked);
-  return HasRoomFor(to_dir.get(), survey.bytes) ? 0 : fail(to);
+  std::string in_the_way;
+  return CheckCopyAcross(from_dir.get(), src_name, src_dir, to_dir.get(), to, &in_the_way) == 0
+             ? 0
+             : fail(in_the_way);
 }
 
 int FSRemove(const ustring& path, bool) {

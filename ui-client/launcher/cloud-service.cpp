@@ -13,26 +13,18 @@
 #include <string>
 #include <vector>
 
-#include "UIPathManager.h"
 #include "UserHome.h"
 #include "extractor.h"
 #include "file-op.h"
 #include "log.h"
 #include "set-aside.h"
 #include "upgrade-record.h"
+#include "user-paths.h"
 #include "version-file.h"
 
 namespace {
 
 constexpr const char* kLog = "service_debug";
-
-QString RegistryPath(const char* key) {
-  return UIPathManager::getInstance()->getPath(QString::fromLatin1(key));
-}
-
-ustring Utf8(const QString& text) {
-  return ustring(text.toUtf8().constData());
-}
 
 // Reads the [Version] group of the INFO file at `path` into `version`; keys that are absent leave
 // their field as it was. The file is read as QSettings' INI format reads it, but never by QSettings,
@@ -464,8 +456,8 @@ void Service::RemoveAgedFolders() {
   const ustring path = Utf8(skyhold + "/app");
   LOG_INFO(kLog, "removing aged app folder %s", path.c_str());
   // Through a linked ~/.Skyhold it would lie in a folder of the user's, not in the predecessor's own.
-  _FILE_INFO_tag info;
-  if (FSStat(Utf8(skyhold), info, false) == 0 && info.type == FILE_TYPE_DIRECTORY) FSRemove(path, false);
+  struct stat st;
+  if (lstat(Utf8(skyhold).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) FSRemove(path, false);
   if (app_path.empty()) return;
   const UpgradeRecord record = ReadUpgradeRecord(app_path);
   if (record.state == UpgradeRecord::kCleaning && IsFileExist(app_path, false)) {

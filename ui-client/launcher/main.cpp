@@ -13,7 +13,6 @@
 
 #include "HalcLocale.h"
 #include "QtSingleApplication.h"
-#include "UIPathManager.h"
 #include "UserHome.h"
 #include "cloud-service.h"
 #include "launcher.h"
@@ -27,10 +26,6 @@ int qInitResources_texts();
 namespace {
 
 const char kComponent[] = "launcher_debug";
-
-QString RegistryPath(const char* key) {
-  return UIPathManager::getInstance()->getPath(QString::fromUtf8(key));
-}
 
 // The seven ">>> key = value" INFO lines of the predecessor's paths and root_resource_path.
 void WritePathDump() {

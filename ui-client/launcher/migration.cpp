@@ -11,24 +11,16 @@
 #include <QDir>
 #include <string>
 
-#include "UIPathManager.h"
 #include "cloud-service.h"
 #include "config.h"
 #include "file-op.h"
 #include "log.h"
 #include "set-aside.h"
+#include "user-paths.h"
 
 namespace {
 
 constexpr const char* kLog = "service_debug";
-
-QString RegistryPath(const char* key) {
-  return UIPathManager::getInstance()->getPath(QString::fromLatin1(key));
-}
-
-ustring Utf8(const QString& text) {
-  return ustring(text.toUtf8().constData());
-}
 
 // In ~/.Corvane from the start of a migration until it has finished. What it says (key=value):
 //   skyhold_ino=<n>  the entry ~/.Skyhold (a folder or a link) whose data is being moved, by its inode
@@ -99,14 +91,14 @@ struct MigrationMark {
 // every start) and read as an earlier launcher's mark. Never blocks, never follows a link.
 MigrationMark ReadMigrationMark(const MigrationFolders& f, const ustring& app) {
   MigrationMark mark;
-  _FILE_INFO_tag info;
-  if (FSStat(f.mark(), info, false) != 0 || !info.exists) return mark;
+  struct stat st;
+  if (lstat(f.mark().c_str(), &st) != 0) return mark;
   mark.present = true;
   Config config;
-  if (info.type != FILE_TYPE_REGULAR || config.read(f.mark().c_str()) != 0) {
+  if (!S_ISREG(st.st_mode) || config.read(f.mark().c_str()) != 0) {
     LOG_WARNING(kLog, "cannot read the migration mark '%s', taking it for an earlier launcher's",
                 f.mark().c_str());
-    if (info.type != FILE_TYPE_REGULAR) SetAside(app, f.mark());
+    if (!S_ISREG(st.st_mode)) SetAside(app, f.mark());
     return mark;
   }
   mark.set_aside = config.get_int("set_aside") == 1;
@@ -118,13 +110,12 @@ MigrationMark ReadMigrationMark(const MigrationFolders& f, const ustring& app) {
 // regular file is set aside first (beside `app`). False, with a WARNING, when it cannot be written.
 bool WriteMigrationMark(const MigrationFolders& f, const ustring& app, const std::string& text) {
   const ustring mark = f.mark();
-  _FILE_INFO_tag info;
-  if (FSStat(mark, info, false) == 0 && info.exists && info.type != FILE_TYPE_REGULAR) SetAside(app, mark);
+  struct stat st;
+  if (lstat(mark.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) SetAside(app, mark);
   FSBeforeChange();
   errno = 0;
   int err = 0;
   const int fd = open(mark.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0) {
     err = errno;
   } else if (!S_ISREG(st.st_mode)) {
@@ -141,8 +132,8 @@ bool WriteMigrationMark(const MigrationFolders& f, const ustring& app, const std
 }
 
 void RemoveMigrationMark(const MigrationFolders& f) {
-  _FILE_INFO_tag info;
-  if (FSStat(f.mark(), info, false) == 0 && info.type == FILE_TYPE_REGULAR) FSRemove(f.mark(), false);
+  struct stat st;
+  if (lstat(f.mark().c_str(), &st) == 0 && S_ISREG(st.st_mode)) FSRemove(f.mark(), false);
 }
 
 // Moves the predecessor's data of `f` into the Corvane folder. True when it has moved (or there was

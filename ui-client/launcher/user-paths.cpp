@@ -24,3 +24,11 @@ void RegisterUserPaths(const QString& home, const QString& exe_dir) {
     registry->setPath(QString::fromUtf8(entry.key), QDir::cleanPath(home + QString::fromUtf8(entry.suffix)));
   registry->setPath(QStringLiteral("root_resource_path"), QDir::cleanPath(exe_dir + "/../Resources"));
 }
+
+QString RegistryPath(const char* key) {
+  return UIPathManager::getInstance()->getPath(QString::fromLatin1(key));
+}
+
+ustring Utf8(const QString& text) {
+  return ustring(text.toUtf8().constData());
+}

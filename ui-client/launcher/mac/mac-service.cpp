@@ -14,7 +14,6 @@
 #include <QDir>
 #include <string>
 
-#include "UIPathManager.h"
 #include "config.h"
 #include "file-op.h"
 #include "launch-services.h"
@@ -22,19 +21,12 @@
 #include "package-digest.h"
 #include "process-control.h"
 #include "regular_file.h"
+#include "user-paths.h"
 
 namespace {
 
 constexpr const char* kLog = "service_debug";
 constexpr int kStopProbes = 15;
-
-QString RegistryPath(const char* key) {
-  return UIPathManager::getInstance()->getPath(QString::fromLatin1(key));
-}
-
-ustring Utf8(const QString& text) {
-  return ustring(text.toUtf8().constData());
-}
 
 long long Nanoseconds(const struct timespec& t) {
   return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
