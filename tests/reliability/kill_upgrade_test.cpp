@@ -222,7 +222,8 @@ class KillUpgradeTest : public testsupport::TempDirTest {
       RecordPackageDigest(bundle_);
       // The copy the failed run left is never started either.
       EXPECT_EQ(starts, InterfaceStarts(tmp(), h->app)) << "a half-made interface was started";
-      EXPECT_NE(testsupport::ReadFile(h->home + "/.Corvane/log/launcher.log").find("its installation did not finish"),
+      EXPECT_NE(testsupport::ReadFile(h->home + "/.Corvane/log/launcher.log")
+                    .find("its installation did not finish"),
                 std::string::npos);
       EXPECT_EQ(WaitLauncher(StartLauncher(bundle_, h->home, at("whole" + std::to_string(index)))), 0);
       WriteFile(shipped, damaged);
@@ -335,7 +336,7 @@ TEST_F(KillUpgradeTest, WhileExtracting) {
   std::vector<Moment> moments = {
       {"interface program unpacked", Scenario::kUpgrade, false, Unpacked("Contents/MacOS/corvane-ui", true),
        0},
-      {"INFO unpacked", Scenario::kUpgrade, false, Unpacked("Contents/Resources/INFO", true), 0},
+      {"INFO unpacked", Scenario::kUpgrade, false, Unpacked("Contents/Resources/.INFO.pending", true), 0},
       {"framework link unpacked", Scenario::kUpgrade, false,
        Unpacked("Contents/Frameworks/CorvaneCore.framework/CorvaneCore", true), 0},
   };
@@ -383,7 +384,7 @@ TEST_F(KillUpgradeTest, WhileMigratingThePredecessor) {
 // find out and unpack it whole.
 TEST_F(KillUpgradeTest, WhileUnpackingAFirstInstallation) {
   std::vector<Moment> moments = {{"first installation: INFO unpacked", Scenario::kFirstWithSkyhold, false,
-                                  Unpacked("Contents/Resources/INFO", false), 0}};
+                                  Unpacked("Contents/Resources/.INFO.pending", false), 0}};
   for (int n : {50, 200})
     moments.push_back({"first installation: filler " + std::to_string(n), Scenario::kFirstWithSkyhold, false,
                        Unpacked(FillerName(n), false), 0});
@@ -399,7 +400,7 @@ TEST_F(KillUpgradeTest, WithADamagedPackage) {
   std::vector<Moment> moments = {
       {"interface program unpacked", Scenario::kUpgrade, false, Unpacked("Contents/MacOS/corvane-ui", true),
        0},
-      {"INFO unpacked", Scenario::kUpgrade, false, Unpacked("Contents/Resources/INFO", true), 0},
+      {"INFO unpacked", Scenario::kUpgrade, false, Unpacked("Contents/Resources/.INFO.pending", true), 0},
   };
   for (int n : {0, 60, 120, 160})
     moments.push_back({"filler " + std::to_string(n) + " unpacked", Scenario::kUpgrade, false,
@@ -418,7 +419,8 @@ TEST_F(KillUpgradeTest, WithADamagedPackageAndAnEarlierLaunchersBackups) {
   ShipDamagedPackage();
   std::vector<Moment> moments = {
       {"extraction after stale backups", Scenario::kStaleBackups, false, Logged("extract package: "), 0},
-      {"INFO unpacked", Scenario::kStaleBackups, false, UnpackedAfter("_tmp2", "Contents/Resources/INFO"), 0},
+      {"INFO unpacked", Scenario::kStaleBackups, false,
+       UnpackedAfter("_tmp2", "Contents/Resources/.INFO.pending"), 0},
   };
   for (int n : {0, 100})
     moments.push_back({"filler " + std::to_string(n) + " unpacked", Scenario::kStaleBackups, false,
@@ -439,7 +441,7 @@ TEST_F(KillUpgradeTest, WhileAFirstInstallationFailsTwice) {
       {"first installation: interface unpacked", Scenario::kFirstWithSkyhold, false,
        Unpacked("Contents/MacOS/corvane-ui", false), 0},
       {"first installation: INFO unpacked", Scenario::kFirstWithSkyhold, false,
-       Unpacked("Contents/Resources/INFO", false), 0},
+       Unpacked("Contents/Resources/.INFO.pending", false), 0},
   };
   for (int n : {0, 60, 120})
     moments.push_back({"first installation: filler " + std::to_string(n), Scenario::kFirstWithSkyhold, false,

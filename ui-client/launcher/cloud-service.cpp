@@ -1,6 +1,7 @@
 #include "cloud-service.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -54,7 +55,7 @@ void ReadVersionFile(const ustring& path, VersionInfo& version) {
 // The build the copy at `copy` holds in its INFO; 0 without one.
 int BuildOfCopy(const ustring& copy) {
   VersionInfo version;
-  const ustring info = copy + "/Contents/Resources/INFO";
+  const ustring info = copy + "/" + kInstalledInfo;
   if (IsFileExist(info, false)) ReadVersionFile(info, version);
   return BuildNumber(version.build_version);
 }
@@ -89,6 +90,14 @@ void CleanUpBackups(const ustring& app) {
   if (all_gone) RemoveUpgradeRecord(app);
 }
 
+// Records that the live copy is the new, whole one, then removes every backup name. When the record
+// cannot be written the backups stay, the good copy among them, for the next start.
+void CommitAndCleanUp(const ustring& app) {
+  UpgradeRecord cleaning;
+  cleaning.state = UpgradeRecord::kCleaning;
+  if (WriteUpgradeRecord(app, cleaning) == 0) CleanUpBackups(app);
+}
+
 bool AnyBackupName(const ustring& app) {
   for (int n = 0; n < kAppBackupSlots; ++n)
     if (IsFileExist(GetAppBackupDir(app, n), false)) return true;
@@ -109,26 +118,12 @@ void Settle(const ustring& app, const UpgradeRecord& record) {
   }
 }
 
-// Where the copies an upgrade record speaks of are now.
-enum class Found {
-  kGoodLive,         // the good copy is live: nothing was moved yet, or it was put back
-  kGoodAtBackup,     // the good copy lies under its backup name; whatever is live is unfinished
-  kNothingYet,       // a first installation: nothing is live yet
-  kUnfinishedFirst,  // a first installation: the live copy is the one it was filling
-  kStale,            // the record names no copy on disk: a home copied, restored or edited
-};
-
-struct Located {
-  Found found = Found::kStale;
-  int backup = -1;       // kGoodAtBackup: the number of the backup name
-  const char* why = "";  // kStale: what is missing
-};
-
-// The backup number under which `record`'s good copy lies, or -1. A copy is known by the backup name
-// the record chose for it and the build it holds, which a copied or restored home keeps; a record of
-// the earlier format names it by device and inode, and then the build must agree too, so that a
-// folder that merely reuses the number is never taken for it.
+// The backup number under which an "upgrading" record's good copy lies, or -1. A copy is known by the
+// backup name the record chose for it and the build it holds, which a copied or restored home keeps;
+// a record of the first format names it by device and inode, and then the build must agree too, so
+// that a folder that merely reuses the number is never taken for it.
 int GoodBackup(const ustring& app, const UpgradeRecord& record) {
+  if (record.state != UpgradeRecord::kUpgrading || !record.good_exists) return -1;
   for (int n = 0; n < kAppBackupSlots; ++n) {
     if (record.good_backup >= 0 && n != record.good_backup) continue;
     const ustring backup = GetAppBackupDir(app, n);
@@ -138,72 +133,38 @@ int GoodBackup(const ustring& app, const UpgradeRecord& record) {
   return -1;
 }
 
-// Whether `app` is the folder `record`'s first installation made and fills. Its inode number tells
-// (the device number differs per mount and per machine on a network home, and adds nothing: every
-// candidate lies in one folder); a folder that merely reuses the number holds another build.
-bool IsNewCopy(const ustring& app, const UpgradeRecord& record) {
+// Whether the copy at `copy` is the good copy an "upgrading" record names, not yet moved: it holds
+// that build (and, in a record of the first format, is that very entry).
+bool IsGoodCopy(const ustring& copy, const UpgradeRecord& record) {
+  return record.good_exists &&
+         (record.good_backup >= 0 || SameEntry(copy, record.good_dev, record.good_ino)) &&
+         BuildOfCopy(copy) == record.good_build;
+}
+
+// Whether the copy at `copy` holds its INFO as a file: the entry an installation puts in place last.
+bool HasInfo(const ustring& copy) {
   struct stat st;
-  if (!record.new_known || lstat(app.c_str(), &st) != 0 ||
-      static_cast<unsigned long long>(st.st_ino) != record.new_ino)
-    return false;
-  const int build = BuildOfCopy(app);
-  return build == 0 || build == record.new_build;
+  return lstat((copy + "/" + kInstalledInfo).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Checks an "upgrading" record against the disk.
-Located Locate(const ustring& app, const UpgradeRecord& record) {
-  Located at;
-  const bool live = IsFileExist(app, false);
-  if (!record.good_exists) {
-    if (!live) {
-      at.found = Found::kNothingYet;
-    } else if (IsNewCopy(app, record)) {
-      at.found = Found::kUnfinishedFirst;
-    } else {
-      at.why = "the live copy is not the one its first installation made";
-    }
-    return at;
-  }
-  at.backup = GoodBackup(app, record);
-  if (at.backup >= 0) {
-    at.found = Found::kGoodAtBackup;
-  } else if (live && (record.good_backup >= 0 || SameEntry(app, record.good_dev, record.good_ino)) &&
-             BuildOfCopy(app) == record.good_build) {
-    at.found = Found::kGoodLive;
-  } else {
-    at.why = "its installed copy is neither live nor under its backup name";
-  }
-  return at;
+// Whether a record of an earlier launcher (a format before 3) says that the live copy is unfinished,
+// whatever it holds: an upgrade whose good copy lies under its backup name, or a first installation.
+// Those launchers put INFO in place in the package's order, not last.
+bool EarlierRecordSaysUnfinished(const ustring& app, const UpgradeRecord& record) {
+  return record.state == UpgradeRecord::kUpgrading && record.version < 3 &&
+         (!record.good_exists || GoodBackup(app, record) >= 0);
 }
 
-// A new upgrade of the copy live now, to come back to from backup name `slot`.
+// A new upgrade of the whole copy live now, to come back to from backup name `slot`.
 UpgradeRecord BeginUpgrade(const ustring& app, int slot, bool kept_before) {
   UpgradeRecord record;
   record.state = UpgradeRecord::kUpgrading;
-  if (IsFileExist(app, false)) {
-    record.good_exists = true;
-    record.good_backup = slot;
-    record.good_build = BuildOfCopy(app);
-    // Beside backup names an earlier launcher left, the live copy may be one it cut short.
-    record.good_whole = kept_before || !AnyBackupName(app);
-  }
+  record.good_exists = true;
+  record.good_backup = slot;
+  record.good_build = BuildOfCopy(app);
+  // Beside backup names an earlier launcher left, the live copy may be one it cut short.
+  record.good_whole = kept_before || !AnyBackupName(app);
   return record;
-}
-
-// Writes down the fresh copy a first installation fills, once its folder exists, so that a later
-// start knows it for unfinished. 0, or -1 (logged).
-int RecordNewCopy(const ustring& app, const ustring& build, UpgradeRecord* record) {
-  struct stat st;
-  if (lstat(app.c_str(), &st) != 0) {
-    const int err = errno;
-    LOG_ERROR(kLog, "failed to create folder: '%s': %s (%d)", app.c_str(), strerror(err), err);
-    return -1;
-  }
-  record->new_known = true;
-  record->new_dev = static_cast<unsigned long long>(st.st_dev);
-  record->new_ino = static_cast<unsigned long long>(st.st_ino);
-  record->new_build = BuildNumber(build);
-  return WriteUpgradeRecord(app, *record);
 }
 
 // With the live name free: renames the good copy back from backup name `good`, settles the record
@@ -221,16 +182,23 @@ void RenameGoodBack(const ustring& app, const UpgradeRecord& record, int good) {
 }
 
 // After a failed extraction: the partial bundle goes aside and the good copy is renamed back from
-// backup name `good`; backup names of older copies stay. Each step leaves the good copy under the
-// live name or its backup name and the record naming it, so a run ended in between finds it again.
-// Without a good copy everything stays as it is, and so does the record: the next run upgrades
-// again, and nothing unfinished is started meanwhile.
-void RollBack(const ustring& app, const UpgradeRecord& record, int good) {
+// backup name `good`; backup names of older copies stay. Only the folder this run made (`made`) is
+// ever set aside: whatever else holds the live name now (another launcher's copy put back meanwhile)
+// stays, and so does the good copy, where the next start finds it. Each step leaves the good copy
+// under the live name or its backup name and the record naming it, so a run ended in between finds
+// it again. Without a good copy the partial one stays: it has no INFO, so it is never started, and
+// the next start sets it aside and extracts again.
+void RollBack(const ustring& app, const UpgradeRecord& record, int good, const MadeFolder& made) {
   if (good < 0) {
     LOG_ERROR(kLog, "Failed to extract package, and no old installation to rollback");
     return;
   }
   LOG_ERROR(kLog, "Failed to extract package, rollback to old installation");
+  if (IsFileExist(app, false) && !made.IsAt(app)) {
+    LOG_ERROR(kLog, "'%s' is no longer the folder this upgrade filled, leaving it and '%s' as they are",
+              app.c_str(), GetAppBackupDir(app, good).c_str());
+    return;
+  }
   if (!SetAside(app, app)) {
     LOG_ERROR(kLog, "cannot take the partial installation '%s' out of the way, keeping every backup",
               app.c_str());
@@ -241,12 +209,45 @@ void RollBack(const ustring& app, const UpgradeRecord& record, int good) {
 
 }  // namespace
 
-bool IsUnfinishedInstallation(const ustring& app) {
-  if (app.empty()) return false;
-  const UpgradeRecord record = ReadUpgradeRecord(app);
-  if (record.state != UpgradeRecord::kUpgrading || !IsFileExist(app, false)) return false;
-  const Found found = Locate(app, record).found;
-  return found == Found::kGoodAtBackup || found == Found::kUnfinishedFirst;
+bool IsWholeInstallation(const ustring& app) {
+  return !app.empty() && HasInfo(app) && !EarlierRecordSaysUnfinished(app, ReadUpgradeRecord(app));
+}
+
+MadeFolder::~MadeFolder() {
+  Close();
+}
+
+int MadeFolder::Make(const ustring& path) {
+  Close();
+  int err = 0;
+  // The parent is made only when missing: ~/.Corvane may be a link to a folder elsewhere.
+  if (mkdir(path.c_str(), 0755) != 0 &&
+      (errno != ENOENT || FSMKDir(FSParentPath(path), true) < 0 || mkdir(path.c_str(), 0755) != 0)) {
+    err = errno;  // EEXIST too: this run did not make what holds the name
+  } else {
+    fd_ = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (fd_ < 0 || fstat(fd_, &st) != 0) {
+      err = errno;
+      Close();
+    } else {
+      dev_ = st.st_dev;
+      ino_ = st.st_ino;
+    }
+  }
+  if (fd_ >= 0) return 0;
+  LOG_ERROR(kLog, "failed to create folder: '%s': %s (%d)", path.c_str(), strerror(err), err);
+  return -1;
+}
+
+void MadeFolder::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+bool MadeFolder::IsAt(const ustring& path) const {
+  struct stat st;
+  return fd_ >= 0 && lstat(path.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_;
 }
 
 int BuildNumber(const ustring& text) {
@@ -302,16 +303,23 @@ void Service::LoadTargetVersion() {
 int Service::ExtractPackage() {
   const ustring package = Utf8(RegistryPath("root_resource_path") + "/package/skyhold.hpk");
   const ustring destination = Utf8(RegistryPath("user_corvane_app_path"));
-  if (FSMKDir(destination, true) < 0) {
-    LOG_ERROR(kLog, "failed to create folder: '%s'", destination.c_str());
-    return -1;
-  }
+  if (made_folder.Make(destination) != 0) return -1;
   LOG_INFO(kLog, "extract package: '%s' -> '%s'", package.c_str(), destination.c_str());
   Extractor extractor;
   extractor.dest_path = destination;
+  extractor.dest_fd = made_folder.fd();
+  extractor.hold_back = kInstalledInfo;
   extractor.archive_path = package;
   extractor.archive_fd = shipped_package.fd();  // -1: not checked (or not there), opened by name
   return extractor.Extract();
+}
+
+bool Service::MayFinishUpgrade(const UpgradeRecord& record) {
+  const int target = BuildNumber(target_version.build_version);
+  if (!record.good_exists || target >= record.good_build) return true;
+  LOG_WARNING(kLog, "an upgrade of '%s' did not finish, but build %d is older than the installed %d",
+              app_path.c_str(), target, record.good_build);
+  return false;
 }
 
 namespace {
@@ -333,7 +341,7 @@ void RecoverSettled(const ustring& app, const UpgradeRecord& record) {
 
 }  // namespace
 
-void Service::RecoverInstallation(const std::function<bool(const UpgradeRecord&)>& may_finish) {
+void Service::RecoverInstallation() {
   const ustring& app = app_path;
   if (app.empty()) return;
   ClearRecordLeftovers(app, true);
@@ -345,22 +353,36 @@ void Service::RecoverInstallation(const std::function<bool(const UpgradeRecord&)
     return;
   }
   if (record.state != UpgradeRecord::kUpgrading) return;
-  const Located at = Locate(app, record);
-  switch (at.found) {
-    case Found::kStale:
-      LOG_WARNING(kLog, "ignoring the upgrade record '%s': %s", UpgradeRecordPath(app).c_str(), at.why);
-      RemoveUpgradeRecord(app);
-      return;
-    case Found::kGoodLive:
+  const int kept = GoodBackup(app, record);
+  if (IsWholeInstallation(app)) {
+    if (kept < 0 && IsGoodCopy(app, record)) {
       Settle(app, record);  // nothing had moved yet
-      return;
-    case Found::kNothingYet:
-    case Found::kUnfinishedFirst:
-      return;  // nothing to put back: the upgrade is finished, and nothing unfinished is started
-    case Found::kGoodAtBackup:
-      if (!may_finish(record)) PutGoodCopyBack(record, at.backup);
-      return;
+    } else if (kept < 0) {
+      LOG_WARNING(
+          kLog,
+          "ignoring the upgrade record '%s': its installed copy is neither live nor under its backup name",
+          UpgradeRecordPath(app).c_str());
+      RemoveUpgradeRecord(app);
+    }
+    if (kept < 0) return;
+    // INFO goes in last, after everything else is on the drive: the run ended before it said so.
+    LOG_WARNING(kLog, "the new installation '%s' is whole, removing what its upgrade kept", app.c_str());
+    CommitAndCleanUp(app);
+    return;
   }
+  if (kept >= 0) {
+    if (!MayFinishUpgrade(record)) PutGoodCopyBack(record, kept);
+    return;
+  }
+  // Nothing whole to put back: the decision upgrades what is live, and nothing unfinished is started.
+  // A record of an earlier format stays until that copy is set aside: it alone says it is unfinished.
+  if (record.version < 3) return;
+  if (record.good_exists)
+    LOG_WARNING(
+        kLog,
+        "ignoring the upgrade record '%s': its installed copy is neither live nor under its backup name",
+        UpgradeRecordPath(app).c_str());
+  RemoveUpgradeRecord(app);
 }
 
 void Service::PutGoodCopyBack(const UpgradeRecord& record, int good) {
@@ -375,20 +397,8 @@ void Service::PutGoodCopyBack(const UpgradeRecord& record, int good) {
 
 namespace {
 
-// Finishing an upgrade an earlier run began: what is live now was made by it and goes aside; the good
-// copy stays under its backup name. 0, or -1 (logged) with it still live.
-int SetUnfinishedAside(const ustring& app, const UpgradeRecord& record) {
-  LOG_WARNING(kLog, "finishing the upgrade an earlier run began (%s)",
-              record.good_exists ? "its installation kept under a backup name" : "a first installation");
-  if (!IsFileExist(app, false)) return 0;
-  LOG_WARNING(kLog, "'%s' is an unfinished installation, setting it aside", app.c_str());
-  if (SetAside(app, app)) return 0;
-  LOG_ERROR(kLog, "cannot take the unfinished installation '%s' out of the way", app.c_str());
-  return -1;
-}
-
-// A new upgrade of the copy live now: recorded under the first free backup name, then renamed there.
-// 0 with `*record` and `*good` set, or -1 (logged) with nothing moved.
+// A new upgrade of the whole copy live now: recorded under the first free backup name, then renamed
+// there. 0 with `*record` and `*good` set, or -1 (logged) with nothing moved.
 int RecordAndBackUp(const ustring& app, bool kept_before, UpgradeRecord* record, int* good) {
   *good = FreeBackupSlot(app);
   if (*good < 0) return -1;
@@ -401,15 +411,69 @@ int RecordAndBackUp(const ustring& app, bool kept_before, UpgradeRecord* record,
   return -1;
 }
 
-// A first installation makes its folder and writes it down, so that no later start takes what it
-// holds for whole. 0, or -1 (logged).
-int BeginFirstInstallation(const ustring& app, const ustring& build, UpgradeRecord* record) {
-  if (FSMKDir(app, true) >= 0) return RecordNewCopy(app, build, record);
-  LOG_ERROR(kLog, "failed to create folder: '%s'", app.c_str());
-  return -1;
+}  // namespace
+
+int Service::ClearTheWay(UpgradeRecord* record, int* good) {
+  const ustring& app = app_path;
+  const int kept = GoodBackup(app, *record);
+  const bool whole = IsWholeInstallation(app);
+  if (whole) return RecordAndBackUp(app, record->state == UpgradeRecord::kKept, record, good);
+  if (kept >= 0) {
+    // Finishing an upgrade an earlier run began, on the terms recovery finishes one: whatever failed
+    // before in this start, never with a package that is older than the copy it kept.
+    if (!MayFinishUpgrade(*record)) {
+      PutGoodCopyBack(*record, kept);
+      return -1;
+    }
+    LOG_WARNING(kLog,
+                "finishing the upgrade an earlier run began (its installation kept under a backup name)");
+    *good = kept;
+  }
+  // What is live has no INFO (or an earlier launcher's record says it is unfinished): it goes before
+  // the extraction, whose room it would take.
+  if (IsFileExist(app, false)) {
+    LOG_WARNING(kLog, "'%s' is an unfinished installation, setting it aside", app.c_str());
+    if (!SetAside(app, app)) {
+      LOG_ERROR(kLog, "cannot take the unfinished installation '%s' out of the way", app.c_str());
+      return -1;
+    }
+  }
+  if (kept < 0) {
+    // No whole copy to come back to: nothing needs recording, a copy without INFO is never started.
+    if (record->state != UpgradeRecord::kNone) RemoveUpgradeRecord(app);
+    *record = UpgradeRecord();
+  }
+  RemoveSetAside(app);
+  return 0;
 }
 
-}  // namespace
+int Service::Install(const UpgradeRecord& record, int good) {
+  const ustring& app = app_path;
+  if (ExtractPackage() != 0) {
+    RollBack(app, record, good, made_folder);
+    return -1;
+  }
+  // Nothing may rely on the new copy before all of it is on the drive, INFO last, and it is still the
+  // folder this run made and filled: until then the old one stays.
+  const char* failed = nullptr;
+  if (!made_folder.IsAt(app)) {
+    failed = "is no longer the folder this upgrade filled";
+  } else if (FSSyncTree(app) != 0) {
+    failed = "could not be made durable";
+  } else if (PlaceHeldBack(made_folder.fd(), kInstalledInfo, app) != 0) {
+    failed = "could not be completed";
+  } else if (!made_folder.IsAt(app)) {
+    failed = "is no longer the folder this upgrade filled";
+  }
+  if (failed != nullptr) {
+    LOG_ERROR(kLog, "the new installation '%s' %s", app.c_str(), failed);
+    RollBack(app, record, good, made_folder);
+    return -1;
+  }
+  LOG_INFO(kLog, "user installation is ready, removing backup app");
+  CommitAndCleanUp(app);
+  return 0;
+}
 
 int Service::PrepareUserEnv() {
   const ustring app = app_path;
@@ -420,35 +484,11 @@ int Service::PrepareUserEnv() {
   }
   ClearRecordLeftovers(app, true);
   UpgradeRecord record = ReadUpgradeRecord(app);
-  const Located at = record.state == UpgradeRecord::kUpgrading ? Locate(app, record) : Located();
   int good = -1;  // the backup name of the copy to come back to
-  if (record.state == UpgradeRecord::kUpgrading && at.found != Found::kStale &&
-      at.found != Found::kGoodLive) {
-    good = at.backup;
-    if (SetUnfinishedAside(app, record) != 0) return -1;
-  } else if (IsFileExist(app, false)) {
-    if (RecordAndBackUp(app, record.state == UpgradeRecord::kKept, &record, &good) != 0) return -1;
-  } else {
-    record = BeginUpgrade(app, -1, false);
-  }
-  if (!record.good_exists && BeginFirstInstallation(app, target_version.build_version, &record) != 0)
-    return -1;
-  if (ExtractPackage() != 0) {
-    RollBack(app, record, good);
-    return -1;
-  }
-  // Nothing may rely on the new copy before all of it is on the drive: until then the old one stays.
-  if (FSSyncTree(app) != 0) {
-    LOG_ERROR(kLog, "the new installation '%s' could not be made durable", app.c_str());
-    RollBack(app, record, good);
-    return -1;
-  }
-  LOG_INFO(kLog, "user installation is ready, removing backup app");
-  UpgradeRecord cleaning;
-  cleaning.state = UpgradeRecord::kCleaning;
-  // Unrecorded, the new copy is not known complete: the good copy must then stay for the next run.
-  if (WriteUpgradeRecord(app, cleaning) == 0) CleanUpBackups(app);
-  return 0;
+  if (ClearTheWay(&record, &good) != 0) return -1;
+  const int result = Install(record, good);
+  made_folder.Close();
+  return result;
 }
 
 void Service::RemoveAgedFolders() {

@@ -23,9 +23,12 @@ extern "C" int removexattr(const char* path, const char* name, int options);
 #endif
 #endif
 
+#include <fcntl.h>
+
 #include <QString>
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -74,8 +77,7 @@ std::string ReasonOf(struct archive* source) {
   return reason;
 }
 
-// A failure on the writer may have been copied onto the reader (archive_read_extract2 does), so the reason
-// may be on either.
+// A failure on the writer may have been copied onto the reader, so the reason may be on either.
 std::string ErrorText(struct archive* first, struct archive* second) {
   return ReasonOf(archive_error_string(first) != nullptr ? first : second);
 }
@@ -129,6 +131,11 @@ std::vector<std::string> Components(const char* name) {
     }
   }
   return parts;
+}
+
+// The name under which the entry kept for last (Extractor::hold_back) waits beside its place.
+std::string WaitingName(const std::string& name) {
+  return "." + name + ".pending";
 }
 
 bool HasDotDot(const std::vector<std::string>& parts) {
@@ -239,8 +246,11 @@ class Placer {
  public:
   enum Verdict { kWrite, kSkip, kRefuse };
 
-  // `dest`: the destination's real path, absolute and without links of the user's on the way.
-  Placer(const std::string& dest, bool names_fold) : dest_(dest), names_fold_(names_fold) {}
+  // `dest`: the destination's real path, absolute and without links of the user's on the way, named
+  // in messages; the disk is reached through names relative to the working folder, the destination
+  // itself. `hold_back`: the name of the entry kept for last (Extractor::hold_back), or empty.
+  Placer(const std::string& dest, bool names_fold, const std::string& hold_back)
+      : dest_(dest), names_fold_(names_fold), hold_back_(Components(hold_back.c_str())) {}
 
   // kWrite after preparing `entry` for the writer (pathname joined below the destination, hard-link
   // target resolved inside it, modes adjusted); kSkip for a folder entry standing for the
@@ -258,8 +268,9 @@ class Placer {
       *why = "it names the destination folder itself";
       return kRefuse;
     }
-    place_ = dest_ + "/" + Join(parts_, parts_.size());
-    if (const char* over = OverLimit(place_, parts_)) {
+    if (!HoldBack(entry, why)) return kRefuse;
+    place_ = Join(parts_, parts_.size());
+    if (const char* over = OverLimit(Shown(place_), parts_)) {
       *why = std::string("its name is too long: ") + over;
       return kRefuse;
     }
@@ -281,6 +292,7 @@ class Placer {
   // now (they were checked or the writer made them), and so is its place when it is a folder;
   // anything else at its place is no longer a folder, under any spelling the volume takes for it.
   void Written(archive_entry* entry) {
+    held_back_written_ = held_back_written_ || holding_;
     for (size_t i = 1; i < parts_.size(); ++i) Remember(i);
     if (archive_entry_hardlink(entry) == nullptr && archive_entry_filetype(entry) == AE_IFDIR) {
       Remember(parts_.size());
@@ -289,10 +301,41 @@ class Placer {
     Forget();
   }
 
-  // The place the entry last admitted was written to.
+  // The place the entry last admitted was written to, relative to the destination.
   const std::string& place() const { return place_; }
+  // Whether the entry kept for last was written (under its waiting name).
+  bool held_back_written() const { return held_back_written_; }
+  // `place` below the destination, as log lines name it.
+  std::string Shown(const std::string& place) const { return dest_ + "/" + place; }
 
  private:
+  // Whether `parts` name `name` on this volume: byte for byte, or folded where names fold.
+  bool SameName(const std::vector<std::string>& parts, const std::vector<std::string>& name) const {
+    if (parts.size() != name.size()) return false;
+    return names_fold_ ? FoldedPath(parts, parts.size()) == FoldedPath(name, name.size()) : parts == name;
+  }
+
+  // The entry kept for last is written under its waiting name, and must be a file; nothing else may
+  // take that name. true, or false with the reason in `why`.
+  bool HoldBack(archive_entry* entry, std::string* why) {
+    holding_ = false;
+    if (hold_back_.empty()) return true;
+    std::vector<std::string> waiting = hold_back_;
+    waiting.back() = WaitingName(waiting.back());
+    if (SameName(parts_, waiting)) {
+      *why = "it takes the name '" + Join(waiting, waiting.size()) + "' kept for the last entry";
+      return false;
+    }
+    if (!SameName(parts_, hold_back_)) return true;
+    if (archive_entry_hardlink(entry) != nullptr || archive_entry_filetype(entry) != AE_IFREG) {
+      *why = "it is to be put in place last, and only a file can be";
+      return false;
+    }
+    parts_.back() = WaitingName(parts_.back());
+    holding_ = true;
+    return true;
+  }
+
   // Records the first `count` of parts_ as a real folder.
   void Remember(size_t count) {
     const std::string way = Join(parts_, count);
@@ -344,7 +387,7 @@ class Placer {
       const std::string way = Join(parts, i);
       if (folders_.count(way) != 0) continue;
       struct stat st;
-      if (lstat((dest_ + "/" + way).c_str(), &st) != 0) {
+      if (lstat(way.c_str(), &st) != 0) {
         const int err = errno;
         if (err == ENOENT) return true;  // nothing further exists
         *why = "cannot check '" + way + "': " + strerror(err);
@@ -366,29 +409,32 @@ class Placer {
     if (lstat(place_.c_str(), &st) != 0) {
       const int err = errno;
       if (err == ENOENT) return true;
-      *why = "cannot check '" + place_ + "': " + strerror(err);
+      *why = "cannot check '" + Shown(place_) + "': " + strerror(err);
       return false;
     }
     if (S_ISLNK(st.st_mode) && unlink(place_.c_str()) != 0) {
       const int err = errno;
-      *why = "cannot replace the symbolic link '" + place_ + "': " + strerror(err);
+      *why = "cannot replace the symbolic link '" + Shown(place_) + "': " + strerror(err);
       return false;
     }
     return true;
   }
 
-  // A hard link's target is made to name the file inside the destination (the writer would otherwise
-  // resolve it against the process's working folder). Only a regular file already written from this
-  // package may be linked: a link to a symbolic link would reach its target on systems whose link()
-  // follows it.
+  // A hard link's target is made to name the file below the destination, the working folder. Only a
+  // regular file already written from this package may be linked: a link to a symbolic link would
+  // reach its target on systems whose link() follows it; the entry kept for last is not in place yet.
   bool AdmitHardLink(archive_entry* entry, const char* target, std::string* why) {
     const std::vector<std::string> target_parts = Components(target);
     if (target[0] == '/' || target_parts.empty() || HasDotDot(target_parts)) {
       *why = std::string("hard link to '") + target + "' outside the destination";
       return false;
     }
-    const std::string resolved = dest_ + "/" + Join(target_parts, target_parts.size());
-    if (const char* over = OverLimit(resolved, target_parts)) {
+    if (!hold_back_.empty() && SameName(target_parts, hold_back_)) {
+      *why = std::string("hard link to '") + target + "', which is put in place last";
+      return false;
+    }
+    const std::string resolved = Join(target_parts, target_parts.size());
+    if (const char* over = OverLimit(Shown(resolved), target_parts)) {
       *why = std::string("hard link to a name too long: ") + over;
       return false;
     }
@@ -407,6 +453,9 @@ class Placer {
 
   const std::string dest_;
   const bool names_fold_;
+  const std::vector<std::string> hold_back_;
+  bool holding_ = false;  // the entry last admitted is the one kept for last
+  bool held_back_written_ = false;
   std::set<std::string> folders_;  // relative to dest_, real folders made or checked in this run
   // Where names fold: each record of folders_ under its folded form.
   std::multimap<std::string, std::string> folded_;
@@ -541,18 +590,20 @@ int ClearQuarantineAndAcl(const std::string& path, std::string* why) {
 // holds; removing what landed, rather than editing the blob, needs no second reader of it and
 // catches every form copyfile accepts. Elsewhere the blob is not restored, and nothing is to do.
 // 0, or -1 after logging each place that kept its quarantine or access list.
-int ClearRestoredMetadata(const std::vector<std::string>& places) {
+// `places` are relative to the working folder, the destination `dest`.
+int ClearRestoredMetadata(const std::vector<std::string>& places, const std::string& dest) {
   int result = 0;
 #ifdef __APPLE__
   for (const std::string& place : places) {
     std::string why;
     if (ClearQuarantineAndAcl(place, &why) != 0) {
-      LOG_ERROR(kLog, "'%s': %s", place.c_str(), why.c_str());
+      LOG_ERROR(kLog, "'%s/%s': %s", dest.c_str(), place.c_str(), why.c_str());
       result = -1;
     }
   }
 #else
   (void)places;
+  (void)dest;
 #endif
   return result;
 }
@@ -564,7 +615,7 @@ int FinishEntry(archive* writer) {
   return finish != nullptr ? finish(writer) : archive_write_finish_entry(writer);
 }
 
-// Writes the current entry of `reader` through `writer`, as archive_read_extract2 would, but judging
+// Writes the current entry of `reader` through `writer`, as libarchive's own extraction would, but judging
 // the steps apart: only the entry's data decides. The header (the entry's place) and every data block
 // must be written; what finishing the entry reports as a mere warning is its metadata alone (modes,
 // times, extended attributes, and on macOS the metadata restored through copyfile, where
@@ -612,12 +663,16 @@ int WriteEntry(archive* reader, archive_entry* entry, archive* writer, const std
 // Writes every entry of the opened `reader` below `dest` (a real path) through `writer`, sending
 // progress out of `total`. 0 at the end of the archive; -1 after logging the first failure, naming
 // its entry. `with_metadata` receives the places written from entries carrying macOS metadata.
-int UnpackEntries(archive* reader, archive* writer, const std::string& dest, bool names_fold, int total,
-                  std::vector<std::string>* with_metadata) {
-  Placer placer(dest, names_fold);
+int UnpackEntries(archive* reader, archive* writer, const std::string& dest, bool names_fold,
+                  const std::string& hold_back, int total, std::vector<std::string>* with_metadata) {
+  Placer placer(dest, names_fold, hold_back);
   for (int n = 1;; ++n) {
     archive_entry* entry = nullptr;
     const int r = archive_read_next_header(reader, &entry);
+    if (r == ARCHIVE_EOF && !hold_back.empty() && !placer.held_back_written()) {
+      LOG_ERROR(kLog, "the package holds no '%s'", hold_back.c_str());
+      return -1;
+    }
     if (r == ARCHIVE_EOF) return 0;
     if (r != ARCHIVE_OK) {
       LOG_ERROR(kLog, "archive_read_next_header failed: '%s'", ReasonOf(reader).c_str());
@@ -681,7 +736,106 @@ bool RealDestination(const char* given, std::string* real) {
   return true;
 }
 
+// One extraction at a time writes: each works in its destination as the process's working folder.
+std::mutex extraction_folder_lock;
+
+// For the length of a scope, the process works in the open folder `folder` (the writer resolves the
+// entries' relative names from there, so they land in that very folder wherever it is moved, and in
+// no other that takes its name meanwhile), and comes back to where it was afterwards. Nothing else in
+// the launcher resolves a relative name, and the writer changes the working folder itself on its
+// way down very deep paths; extractions take turns (extraction_folder_lock).
+class InFolder {
+ public:
+  explicit InFolder(int folder) : lock_(extraction_folder_lock) {
+#ifdef O_PATH
+    back_ = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);  // also where this account may not list
+#else
+    back_ = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+    if (fchdir(folder) != 0) error_ = errno;
+  }
+  ~InFolder() {
+    if (error_ == 0 && (back_ >= 0 ? fchdir(back_) : chdir("/")) != 0) {
+      const int err = errno;
+      LOG_WARNING(kLog, "cannot return to the working folder: %s", strerror(err));
+    }
+    if (back_ >= 0) close(back_);
+  }
+  InFolder(const InFolder&) = delete;
+  InFolder& operator=(const InFolder&) = delete;
+  // 0, or the errno of the change into the folder.
+  int error() const {
+    return error_;
+  }
+
+ private:
+  std::lock_guard<std::mutex> lock_;
+  int back_ = -1;
+  int error_ = 0;
+};
+
+// The folder the entries go below: the caller's open `given`, or `real` opened here (owned, closed
+// when the call ends). -1 after logging why not.
+class DestinationFolder {
+ public:
+  DestinationFolder(int given, const std::string& real) : fd_(given) {
+    if (fd_ < 0) {
+      fd_ = open(real.empty() ? "/" : real.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      owned_ = fd_ >= 0;
+    }
+    struct stat st;
+    if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISDIR(st.st_mode)) {
+      const int err = errno;
+      LOG_ERROR(kLog, "cannot open the destination '%s': %s (%d)", real.c_str(), strerror(err), err);
+      Close();
+    }
+  }
+  ~DestinationFolder() { Close(); }
+  DestinationFolder(const DestinationFolder&) = delete;
+  DestinationFolder& operator=(const DestinationFolder&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  void Close() {
+    if (owned_) close(fd_);
+    owned_ = false;
+    fd_ = -1;
+  }
+  int fd_;
+  bool owned_ = false;
+};
+
+// Opens the folder `name` of the open folder `at` (never through a link). -1 with errno.
+int OpenSubfolder(int at, const std::string& name) {
+  return openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
 }  // namespace
+
+int PlaceHeldBack(int dest_fd, const std::string& entry, const ustring& dest_shown) {
+  const std::vector<std::string> parts = Components(entry.c_str());
+  if (parts.empty()) return -1;
+  const std::string shown = std::string(dest_shown.c_str()) + "/" + Join(parts, parts.size());
+  int folder = dup(dest_fd);
+  for (size_t i = 0; folder >= 0 && i + 1 < parts.size(); ++i) {
+    const int next = OpenSubfolder(folder, parts[i]);
+    const int err = errno;
+    close(folder);
+    folder = next;
+    errno = err;
+  }
+  int result = folder >= 0 ? 0 : -1;
+  if (result == 0) {
+    FSBeforeChange();
+    result = renameat(folder, WaitingName(parts.back()).c_str(), folder, parts.back().c_str());
+  }
+  // The rename must reach the drive before anything relies on the copy being whole.
+  if (result == 0) result = FSSyncDescriptor(folder);
+  const int err = errno;
+  if (folder >= 0) close(folder);
+  if (result != 0) LOG_ERROR(kLog, "cannot put '%s' in place: %s (%d)", shown.c_str(), strerror(err), err);
+  return result;
+}
 
 namespace extractor_testing {
 
@@ -738,6 +892,8 @@ int Extractor::Extract() {
   }
   std::string dest;
   if (!RealDestination(dest_path.c_str(), &dest)) return -1;
+  const DestinationFolder folder(dest_fd, dest);
+  if (folder.fd() < 0) return -1;
 
   archive* reader = archive_read_new();
   if (reader == nullptr) {
@@ -755,19 +911,26 @@ int Extractor::Extract() {
   archive_read_support_format_all(reader);
 
   int result = -1;
-  std::vector<std::string> with_metadata;
-  std::string why;
-  if (OpenArchive(reader, file.fd(), &why) == 0) {
-    result = UnpackEntries(reader, writer, dest, NamesFold(dest), total, &with_metadata);
-  } else {
-    LOG_ERROR(kLog, "Failed to read file '%s' ('%s')", archive_path.c_str(), why.c_str());
+  int cleared = 0;
+  {
+    const InFolder in_destination(folder.fd());
+    std::vector<std::string> with_metadata;
+    std::string why;
+    if (in_destination.error() != 0) {
+      LOG_ERROR(kLog, "cannot work in the destination '%s': %s", dest.c_str(),
+                strerror(in_destination.error()));
+    } else if (OpenArchive(reader, file.fd(), &why) == 0) {
+      result = UnpackEntries(reader, writer, dest, NamesFold(dest), hold_back.c_str(), total, &with_metadata);
+    } else {
+      LOG_ERROR(kLog, "Failed to read file '%s' ('%s')", archive_path.c_str(), why.c_str());
+    }
+    archive_read_free(reader);
+    // Closing gives the folders their deferred metadata; a failure there is libarchive's and logged.
+    if (archive_write_close(writer) != ARCHIVE_OK)
+      LOG_WARNING(kLog, "archive_write_close failed: '%s'", ReasonOf(writer).c_str());
+    archive_write_free(writer);
+    cleared = ClearRestoredMetadata(with_metadata, dest);
   }
-  archive_read_free(reader);
-  // Closing gives the folders their deferred metadata; a failure there is libarchive's and logged.
-  if (archive_write_close(writer) != ARCHIVE_OK)
-    LOG_WARNING(kLog, "archive_write_close failed: '%s'", ReasonOf(writer).c_str());
-  archive_write_free(writer);
-  const int cleared = ClearRestoredMetadata(with_metadata);
   return result == 0 ? cleared : result;
 }
 

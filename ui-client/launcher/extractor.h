@@ -12,12 +12,22 @@
 // returns. The process-wide locale is never changed.
 //
 // dest_path must be absolute; it is resolved once, before anything is written, to its real path
-// (every symbolic link on the way followed, dest_path itself included), and every entry is joined
-// below that. Nothing is resolved against the process's working folder, and nothing handed to
-// libarchive runs through a link of the user's: a home folder or ~/.Corvane reached through a link
-// keeps its link. A relative dest_path, one that cannot be resolved, or one that is not a folder
-// fails (-1) with an ERROR before anything is written. Log lines name dest_path as given; refusals
-// name places below the real path.
+// (every symbolic link on the way followed, dest_path itself included), which log lines and refusals
+// name. The entries are written below one open folder: dest_fd when the caller made and opened the
+// folder itself, else the real path opened once. While it writes, the extraction works in that
+// folder as the process's working folder and hands libarchive names relative to it, so that a
+// folder moved or replaced meanwhile (dragged to the Trash, set aside by another launcher) takes
+// every later entry with it and no other folder that takes its name receives one. Extractions take
+// turns for the working folder; nothing else in the launcher resolves a relative name. Nothing
+// handed to libarchive runs through a link of the user's: a home folder or ~/.Corvane reached
+// through a link keeps its link. A relative dest_path, one that cannot be resolved or opened, or one
+// that is not a folder fails (-1) with an ERROR before anything is written.
+//
+// The entry named hold_back (when set) is put in place last, by the caller: it is written under a
+// waiting name beside its place ("." + its name + ".pending"), and PlaceHeldBack renames it in once
+// the caller has everything else on the drive. So a copy holds that entry exactly when its
+// extraction finished. It must be a regular file; an archive without it fails (-1), and so does an
+// entry at its waiting name or a hard link to it.
 //
 // What is written, each below the destination and never through or over the destination itself:
 // - regular files, folders, symbolic links (pointing anywhere; they are not followed when writing)
@@ -46,10 +56,13 @@
 //   that is a file, ENOTDIR, is refused too);
 // - hard links whose target is absolute, has no components or a ".." component, lies beneath a
 //   symbolic link, or is not a regular file already extracted inside the destination.
-// Names with a ".." component are refused by libarchive's writer ("archive_read_extract2 failed").
+// Names with a ".." component are refused by libarchive's writer (logged as "archive_read_extract2
+// failed", the line every failed entry has always written).
 // Entries written before a failure stay for the caller to clear away; the destination stays a folder.
 #ifndef CORVANE_UI_CLIENT_LAUNCHER_EXTRACTOR_H_
 #define CORVANE_UI_CLIENT_LAUNCHER_EXTRACTOR_H_
+
+#include <string>
 
 #include "ustring.h"
 
@@ -64,6 +77,11 @@ class Extractor {
   // read is the file the caller checked, whatever has its name now); its offset is moved. The caller
   // owns it and keeps it open for the call.
   int archive_fd = -1;
+  // When not -1, the open folder dest_path named when the caller made it: the entries go below it,
+  // wherever it is now. The caller owns it.
+  int dest_fd = -1;
+  // The name of the entry put in place last (see above), or empty: every entry in archive order.
+  ustring hold_back;
 
   // Counts the entries, then writes each of them below dest_path, replacing what is at an entry's
   // place. 0 when every entry was written; -1 on any failure (an archive without entries included),
@@ -81,6 +99,11 @@ class Extractor {
   // Copies the data blocks of the entry that `reader` is positioned on to `writer`. 0 or -1.
   int copy_data(archive* reader, archive* writer);
 };
+
+// Puts the entry `entry` (an Extractor's hold_back) in place below the open folder `dest_fd` (named
+// `dest_shown` in log lines): renames it from its waiting name over its own, never through a link on
+// the way, and forces its folder to the drive. 0, or -1 (ERROR): it is not known in place.
+int PlaceHeldBack(int dest_fd, const std::string& entry, const ustring& dest_shown);
 
 // Seams for tests, which cannot run on the volumes and systems these steps are for.
 namespace extractor_testing {

@@ -23,6 +23,7 @@ constexpr const char* kLog = "service_debug";
 // included.
 bool ParseRecord(const std::string& text, UpgradeRecord* record) {
   UpgradeRecord r;
+  r.version = 1;
   bool state_seen = false;
   const auto id = [](const std::string& value, unsigned long long* dev, unsigned long long* ino) {
     char* rest = nullptr;
@@ -50,7 +51,9 @@ bool ParseRecord(const std::string& text, UpgradeRecord* record) {
     if (eq == std::string::npos) return false;
     const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
     bool ok = true;
-    if (key == "state") {
+    if (key == "version") {
+      ok = number(value, 1, INT_MAX, &r.version);
+    } else if (key == "state") {
       state_seen = true;
       static const char* const states[] = {"upgrading", "cleaning", "kept"};
       ok = false;
@@ -65,11 +68,6 @@ bool ParseRecord(const std::string& text, UpgradeRecord* record) {
       ok = number(value, INT_MIN, INT_MAX, &r.good_build);
     } else if (key == "good_whole") {
       r.good_whole = value != "0";
-    } else if (key == "new") {
-      r.new_known = id(value, &r.new_dev, &r.new_ino);
-      ok = r.new_known;
-    } else if (key == "new_build") {
-      ok = number(value, INT_MIN, INT_MAX, &r.new_build);
     }
     if (!ok) return false;
   }
@@ -84,10 +82,6 @@ std::string FormatRecord(const UpgradeRecord& r) {
   if (r.state != UpgradeRecord::kUpgrading) return text;
   text += "good=" + (r.good_exists ? std::to_string(r.good_backup) : std::string("none")) + "\n";
   text += "good_build=" + std::to_string(r.good_build) + "\ngood_whole=" + (r.good_whole ? "1" : "0") + "\n";
-  if (r.new_known) {
-    text += "new=" + std::to_string(r.new_dev) + ":" + std::to_string(r.new_ino) + "\n";
-    text += "new_build=" + std::to_string(r.new_build) + "\n";
-  }
   return text;
 }
 

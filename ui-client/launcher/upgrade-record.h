@@ -10,28 +10,27 @@
 // How many backup names a bundle can have (numbers 0 to 9).
 constexpr int kAppBackupSlots = 10;
 
-// The format of the upgrade record this launcher writes ("version=2"). Keys it does not know are
-// skipped when read.
-constexpr int kUpgradeRecordVersion = 2;
+// The format of the upgrade record this launcher writes ("version=3"). Keys it does not know are
+// skipped when read. Records of formats before 3 come from launchers that put the package's INFO in
+// place in the package's order, not last: under them a copy with its INFO may still be unfinished.
+constexpr int kUpgradeRecordVersion = 3;
 
-// What the launcher remembers of an upgrade of the bundle `app` between runs (see the top of this
-// file), kept in UpgradeRecordPath(app).
+// What the launcher remembers of an upgrade of the bundle `app` between runs (see the top of
+// cloud-service.h), kept in UpgradeRecordPath(app): only what the copies themselves cannot say.
 struct UpgradeRecord {
   enum State { kNone, kUpgrading, kCleaning, kKept };
   State state = kNone;
+  // The format it was read in (1: a record without "version").
+  int version = kUpgradeRecordVersion;
   // kUpgrading: whether a copy was live when the upgrade began, the backup name number it goes to
-  // (-1 in a record of the earlier format, which named it by good_dev and good_ino), the build its
+  // (-1 in a record of the first format, which named it by good_dev and good_ino), the build its
   // INFO holds (0 when none), and whether it was known whole (no earlier launcher's backup beside it).
+  // Without a copy (a first installation) only earlier launchers wrote a record.
   bool good_exists = false;
   int good_backup = -1;
   int good_build = 0;
   bool good_whole = true;
   unsigned long long good_dev = 0, good_ino = 0;
-  // A first installation: the fresh folder it fills (lstat's device and inode; only the inode is
-  // compared) and the build it installs.
-  bool new_known = false;
-  unsigned long long new_dev = 0, new_ino = 0;
-  int new_build = 0;
 };
 
 // <app>.upgrade.

@@ -17,8 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "file-op.h"
 #include "log.h"
 #include "path-ref.h"
+#include "platform.h"
 #include "progress.h"
 #include "strtable.h"
 #include "temp_dir.h"
@@ -96,12 +98,13 @@ class ExtractorTest : public testsupport::TempDirTest {
     ASSERT_EQ("", testpackage::WriteArchive(package(), entries, format));
   }
 
-  // Reads package() by name, or from `fd` when given.
-  int Extract(int fd = -1) {
+  // Reads package() by name, or from `fd` when given; `hold_back` kept for last.
+  int Extract(int fd = -1, const char* hold_back = "") {
     Extractor extractor;
     extractor.dest_path = dest().c_str();
     extractor.archive_path = package().c_str();
     extractor.archive_fd = fd;
+    extractor.hold_back = hold_back;
     return extractor.Extract();
   }
 
@@ -282,6 +285,7 @@ TEST_F(ExtractorTest, TheWritersRefusalsNameTheEntryAndCarryItsReason) {
     std::string shown;  // in the log
     std::string reason;
     std::string present = "";  // a file put below the destination first
+    size_t size = 4;           // of the file entry; beyond 64 KiB on a destination volume of 64 KiB
   } cases[] = {
       {"../x", "../x", "Path contains '..'"},
       {"a/../../x", "a/../../x", "Path contains '..'"},
@@ -290,16 +294,25 @@ TEST_F(ExtractorTest, TheWritersRefusalsNameTheEntryAndCarryItsReason) {
       {"../\nforged", "../\\nforged", "Path contains '..'"},
       // A system error carries the system's text: a file cannot replace a folder that holds something.
       {"a", "a", "(Directory not empty)", "a/kept"},
+      // A data block that cannot be written ends the extraction at that entry (root: a small tmpfs).
+      {"a/big", "a/big", "(No space left on device)", "", 512 * 1024},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown);
     RemoveTreeInDest();
+    const bool full = c.size > 64 * 1024;
+    if (full && (!testsupport::IsRoot() || testsupport::MountTmpfs(dest(), "size=64k") != 0)) continue;
+    ASSERT_EQ(0, lstat(dest().c_str(), &dest_before_));
     if (!c.present.empty()) {
       ASSERT_EQ(0, mkdir((dest() + "/a").c_str(), 0755));
       WriteFile(dest() + "/" + c.present, "kept");
     }
-    MakePackage({Dir("a/"), File(c.name, "evil")});
-    EXPECT_EQ(-1, Extract());
+    MakePackage({Dir("a/"), File(c.name, std::string(c.size, 'e')), File("after", "x")});
+    const int result = Extract();
+    EXPECT_FALSE(Exists(dest() + "/after"));
+    if (full) testsupport::Unmount(dest());
+    if (full) ASSERT_EQ(0, lstat(dest().c_str(), &dest_before_));
+    EXPECT_EQ(-1, result);
     const std::string log = Log();
     const size_t line = log.rfind("archive_read_extract2 failed: '");
     ASSERT_NE(std::string::npos, line);
@@ -328,7 +341,18 @@ TEST_F(ExtractorTest, NamesWithoutComponentsAndSpecialFilesAreRefused) {
   struct Case {
     std::vector<testpackage::Entry> entries;
     std::string refusal;
+    const char* hold_back = "";
   } cases[] = {
+      // The entry kept for last must be a file; its waiting name is no one else's.
+      {{Dir("C/"), Symlink("C/INFO", "x")},
+       "'C/INFO': it is to be put in place last, and only a file can be",
+       "C/INFO"},
+      {{File("C/.INFO.pending", "x"), File("C/INFO", "i")},
+       "'C/.INFO.pending': it takes the name 'C/.INFO.pending' kept for the last entry",
+       "C/INFO"},
+      {{File("C/INFO", "i"), Hardlink("h", "C/INFO")},
+       "'h': hard link to 'C/INFO', which is put in place last",
+       "C/INFO"},
       {{Symlink(".", outside()), File("x", "evil")}, "'.': it names the destination folder itself"},
       {{Symlink("./", outside()), File("secret", "evil")}, "'./': it names the destination folder itself"},
       {{Symlink("././", "../outside"), File("y", "evil")}, "'././': it names the destination folder itself"},
@@ -355,7 +379,7 @@ TEST_F(ExtractorTest, NamesWithoutComponentsAndSpecialFilesAreRefused) {
     } else {
       MakePackage(c.entries);
     }
-    EXPECT_EQ(-1, Extract());
+    EXPECT_EQ(-1, Extract(-1, c.hold_back));
     EXPECT_NE(std::string::npos, Log().find("refusing entry " + c.refusal));
     ExpectDestinationKept();
     ExpectOutsideUntouched();
@@ -575,6 +599,39 @@ TEST_F(ExtractorTest, NamesAndTargetsBeyondTheSystemsLimitsAreRefused) {
     ExpectDestinationKept();
     ExpectOutsideUntouched();
   }
+}
+
+// The entry kept for last waits under its waiting name until PlaceHeldBack puts it in; an archive
+// without it fails. Every entry goes below the folder opened at the start: moved mid-way, it takes the
+// later entries with it, and a folder made at its old name meanwhile receives none.
+TEST_F(ExtractorTest, TheLastEntryWaitsAndEveryEntryFollowsTheFolder) {
+  MakePackage({Dir("C/"), File("C/INFO", "info"), File("C/a", "a"), File("C/b", "b")});
+  const int folder = open(dest().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0);
+  int changes = 0;
+  FSSetChangeHook([&] {
+    if (++changes != 3) return;
+    ASSERT_EQ(0, rename(dest().c_str(), at("moved").c_str()));
+    ASSERT_EQ(0, mkdir(dest().c_str(), 0755));
+  });
+  Extractor e;
+  e.dest_path = dest().c_str();
+  e.dest_fd = folder;
+  e.hold_back = "C/INFO";
+  e.archive_path = package().c_str();
+  const int result = e.Extract();
+  FSSetChangeHook(nullptr);
+  EXPECT_EQ(0, result);
+  EXPECT_TRUE(Listing(dest()).empty());
+  EXPECT_EQ("ab", ReadFile(at("moved/C/a")) + ReadFile(at("moved/C/b")));
+  EXPECT_FALSE(Exists(at("moved/C/INFO")));
+  EXPECT_EQ(0, PlaceHeldBack(folder, "C/INFO", dest().c_str()));
+  EXPECT_EQ("info", ReadFile(at("moved/C/INFO")));
+  EXPECT_FALSE(Exists(at("moved/C/.INFO.pending")));
+  close(folder);
+  MakePackage({Dir("C/"), File("C/a", "a")});
+  EXPECT_EQ(-1, Extract(-1, "C/INFO"));
+  EXPECT_NE(std::string::npos, Log().find("the package holds no 'C/INFO'"));
 }
 
 TEST_F(ExtractorTest, ADestinationIsNeverResolvedAgainstTheWorkingFolder) {

@@ -456,27 +456,30 @@ TEST_F(ServiceTest, UpgradeDecision) {
     // A backup name left by an unfinished upgrade: upgrade again, but never to an older build.
     bool leftover = false;
     // The upgrade record: an upgrade cut short with its copy of `kept_build` under backup name 0 is
-    // redone whatever the live INFO says, unless that copy is newer: then it is live again first. A
-    // record whose copy is not there is ignored. After a success, a leftover name is no unfinished
-    // upgrade.
+    // finished when the live copy has its INFO (it goes in last). An earlier launcher's record (format
+    // 2) says the live copy is unfinished whatever its INFO says: redone, unless the kept copy is
+    // newer: then it is live again first. A record whose copy is not there is ignored. After a
+    // success, a leftover name is no unfinished upgrade.
     UpgradeRecord::State record = UpgradeRecord::kNone;
     int kept_build = 0;
     bool kept_on_disk = true;
+    int format = kUpgradeRecordVersion;
   } const cases[] = {
       {"120", "119", true, true},
       {"120", "120", true, false},
       {"120", "120", false, true},
       {"119", "120", true, false},
       {"", "", true, false},
-      {"abc", nullptr, true, false},
+      {"abc", nullptr, true, true},  // a copy without INFO is not whole
       {"abc", nullptr, false, true},
       {"1", "", true, true},
       {"7x", "7", true, false},
       {"120", "120", true, true, true},
       {"119", "120", true, false, true},
       {"119", "120", false, true, true},
-      {"120", "120", true, true, false, UpgradeRecord::kUpgrading, 119},
-      {"120", "120", true, false, false, UpgradeRecord::kUpgrading, 121},
+      {"120", "120", true, false, false, UpgradeRecord::kUpgrading, 119},
+      {"120", "120", true, true, false, UpgradeRecord::kUpgrading, 119, true, 2},
+      {"120", "120", true, false, false, UpgradeRecord::kUpgrading, 121, true, 2},
       {"120", "120", true, false, false, UpgradeRecord::kUpgrading, 119, false},
       {"120", nullptr, false, true, false, UpgradeRecord::kUpgrading, INT_MAX, false},
       {"120", "120", true, false, true, UpgradeRecord::kCleaning},
@@ -484,7 +487,7 @@ TEST_F(ServiceTest, UpgradeDecision) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.target) + " vs " + (c.source ? c.source : "none") + (c.ui ? " ui" : " no ui") +
-                 " record " + std::to_string(c.record));
+                 " record " + std::to_string(c.record) + " format " + std::to_string(c.format));
     QDir(QString::fromStdString(corvane())).removeRecursively();
     ShipBuild(c.target);
     if (c.source) Install(c.source, c.ui);
@@ -506,10 +509,14 @@ TEST_F(ServiceTest, UpgradeDecision) {
         WriteInfo(backup(0) + "/Contents/Resources/INFO", std::to_string(c.kept_build));
       }
       ASSERT_EQ(0, WriteUpgradeRecord(app(), record));
+      const std::string text = ReadFile(this->record());
+      WriteFile(this->record(), "version=" + std::to_string(c.format) + text.substr(text.find('\n')));
     }
     MacService service;
     service.PreUpgrade();
     EXPECT_EQ(c.upgrade, service.IsNeedUpgrade());
+    // The kept copy stays for a rollback only while an upgrade is to come.
+    if (c.kept_build != 0 && c.kept_on_disk) EXPECT_EQ(c.upgrade, Exists(backup(0)));
     // What the decision saw is what is live.
     if (c.kept_on_disk && c.kept_build > atoi(c.target)) {
       EXPECT_EQ(std::to_string(c.kept_build), service.source_version.build_version.c_str());
@@ -852,9 +859,16 @@ TEST_F(ServiceTest, NothingIsReliedOnBeforeItIsOnTheDrive) {
       EXPECT_EQ("c", events[r + 1]) << state;
       EXPECT_EQ(folder_synced, events[r + 2]) << state << ": its folder is not synced after the rename";
     }
-    // The new copy: synced after the last entry was written (the change before the record's own file).
+    // INFO goes in last (one change, the rename), its folder synced right after it, before "cleaning".
+    struct stat resources;
+    ASSERT_EQ(0, stat((app() + "/Contents/Resources").c_str(), &resources));
+    const auto placed = std::find(events.rbegin() + (events.size() - at("rcleaning")), events.rend(),
+                                  "e" + std::to_string(resources.st_ino));
+    ASSERT_NE(events.rend(), placed);
+    EXPECT_EQ("c", *(placed + 1)) << "INFO's folder is not synced after INFO went in";
+    // The new copy: synced after the last entry was written (the change before INFO's).
     size_t last_entry = at("rcleaning"), changes = 0;
-    while (last_entry > 0 && changes < 2) changes += events[--last_entry] == "c";
+    while (last_entry > 0 && changes < 3) changes += events[--last_entry] == "c";
     const std::vector<std::string> after(events.begin() + last_entry, events.begin() + at("rcleaning"));
     const auto synced = [&](const std::string& e) {
       return std::find(after.begin(), after.end(), e) != after.end();
@@ -889,7 +903,6 @@ TEST_F(ServiceTest, CorruptEmptyAndMissingPackages) {
   MacService service;
   EXPECT_EQ(-1, service.HandlePackageUpgrade());
   EXPECT_TRUE(Logged("Failed to extract package, and no old installation to rollback"));
-  ASSERT_EQ(0, unlink(record().c_str()));  // from here on, a home where 119 was installed
 
   // With one, every failure puts it back.
   for (int kind = 0; kind < 3; ++kind) {
@@ -1911,10 +1924,11 @@ TEST_F(StepTest, CutShortUpgradesMeetOlderBundlesDamagedPackagesAndAlteredRecord
       [&](const std::string& where) { ExpectNewCopy(where, reference); }, false);
 }
 
-// Records that name no copy on disk (good=none beside a live copy, a copy that is gone, a kept build
-// past every other, a folder that reuses the inode number of the kept copy or of a first
-// installation's folder) and leftovers of the wrong type at the record's names: one start with a
-// failing package leaves the live 119 exactly and startable, and a whole package then installs.
+// Records that name no copy on disk (a copy that is gone, a kept build past every other, a folder
+// that reuses the inode number of the kept copy) and leftovers of the wrong type at the record's
+// names: one start with a failing package leaves the live 119 exactly and startable, and a whole
+// package then installs. An earlier launcher's record of a first installation (good=none) says that
+// whatever is live is unfinished, its INFO notwithstanding: it is never started, and replaced.
 TEST_F(StepTest, StaleRecordsAndLeftoversNeverCostTheLiveCopy) {
   const auto reference = NewCopy();
   const std::string rec = record();
@@ -1923,31 +1937,47 @@ TEST_F(StepTest, StaleRecordsAndLeftoversNeverCostTheLiveCopy) {
     lstat(path.c_str(), &st);
     return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
   };
-  const std::function<void()> rows[] = {
-      [&] { WriteFile(rec, "state=upgrading\ngood=none\n"); },
-      [&] { WriteFile(rec, "version=2\nstate=upgrading\ngood=3\ngood_build=119\n"); },
-      [&] { WriteFile(rec, "version=2\nstate=upgrading\ngood=0\ngood_build=2147483647\n"); },
-      [&] {
-        WriteFile(rec, "version=2\nstate=upgrading\ngood=none\nnew=" + inode(app()) + "\nnew_build=120\n");
-      },
-      [&] {
-        MakeCopy(backup(4), 1);
-        WriteFile(rec, "state=upgrading\ngood=" + inode(backup(4)) + "\ngood_build=119\n");
-      },
-      [&] { WriteFile(rec, "version=3\nstate=kept\nlater_key=1\n"); },
-      [&] { ASSERT_EQ(0, mkdir(rec.c_str(), 0700)); },
-      [&] { ASSERT_EQ(0, symlink(at("elsewhere").c_str(), (rec + ".new").c_str())); },
+  const struct {
+    bool unfinished;
+    std::function<void()> make;
+    const char* logged = "";
+  } rows[] = {
+      {true, [&] { WriteFile(rec, "state=upgrading\ngood=none\n"); }},
+      {true,
+       [&] {
+         WriteFile(rec, "version=2\nstate=upgrading\ngood=none\nnew=" + inode(app()) + "\nnew_build=120\n");
+       }},
+      {false, [&] { WriteFile(rec, "version=3\nstate=upgrading\ngood=3\ngood_build=119\n"); }},
+      {false, [&] { WriteFile(rec, "version=2\nstate=upgrading\ngood=0\ngood_build=2147483647\n"); }},
+      {false,
+       [&] {
+         MakeCopy(backup(4), 1);
+         WriteFile(rec, "state=upgrading\ngood=" + inode(backup(4)) + "\ngood_build=119\n");
+       }},
+      // One past the last backup name is no record at all.
+      {false,
+       [&] {
+         MakeCopy(app() + "_tmp10", 1);
+         WriteFile(rec, "version=3\nstate=upgrading\ngood=10\ngood_build=0\n");
+       },
+       "': not a record this launcher writes"},
+      {false, [&] { WriteFile(rec, "version=3\nstate=kept\nlater_key=1\n"); }},
+      {false, [&] { ASSERT_EQ(0, mkdir(rec.c_str(), 0700)); }},
+      {false, [&] { ASSERT_EQ(0, symlink(at("elsewhere").c_str(), (rec + ".new").c_str())); }},
   };
   for (size_t row = 0; row < sizeof(rows) / sizeof(rows[0]); ++row) {
     SCOPED_TRACE("row " + std::to_string(row));
+    const size_t mark = Log().size();
     Prepare({true, false, false, Package::kFailing, Package::kFailing, Package::kFailing});
     prepared_ = testsupport::Snapshot(corvane(), true);
-    rows[row]();
+    rows[row].make();
     EXPECT_FALSE(StartInChild(Package::kFailing, 0));
     testsupport::RemoveTree(backup(4));
-    ExpectAsPrepared("after a failing start", false);
+    testsupport::RemoveTree(app() + "_tmp10");
+    EXPECT_TRUE(LoggedSince(mark, rows[row].logged));
+    EXPECT_EQ(!rows[row].unfinished, IsWholeInstallation(app()));
+    if (!rows[row].unfinished) ExpectAsPrepared("after a failing start", false);
     EXPECT_TRUE(Extras().empty()) << "left " << *Extras().begin();
-    EXPECT_FALSE(IsUnfinishedInstallation(app()));
     EXPECT_FALSE(Exists(at("elsewhere")));
     Start(Package::kWhole);
     ExpectNewCopy("after a whole package", reference);

@@ -305,15 +305,7 @@ bool MacService::ShippedPackageIsWhole() {
 
 void MacService::PreUpgrade() {
   Service::LoadTargetVersion();
-  RecoverInstallation([this](const UpgradeRecord& record) {
-    const int target = BuildNumber(target_version.build_version);
-    if (record.good_exists && target < record.good_build) {
-      LOG_WARNING(kLog, "an upgrade of '%s' did not finish, but build %d is older than the installed %d",
-                  app_path.c_str(), target, record.good_build);
-      return false;
-    }
-    return ShippedPackageIsWhole();
-  });
+  RecoverInstallation();
   Service::LoadSourceVersion();
   LOG_DEBUG(kLog, "Source version: ('%s', '%s')", source_version.build_version.c_str(),
             source_version.icon_overlay_version.c_str());
@@ -321,18 +313,22 @@ void MacService::PreUpgrade() {
             target_version.icon_overlay_version.c_str());
 }
 
+bool MacService::MayFinishUpgrade(const UpgradeRecord& record) {
+  return Service::MayFinishUpgrade(record) && ShippedPackageIsWhole();
+}
+
 bool MacService::IsNeedUpgrade() {
   const int source = BuildNumber(source_version.build_version);
   const int target = BuildNumber(target_version.build_version);
   LOG_DEBUG(kLog, "source version = %d, target version = %d", source, target);
-  const UpgradeRecord record = app_path.empty() ? UpgradeRecord() : ReadUpgradeRecord(app_path);
-  if (record.state == UpgradeRecord::kUpgrading) {
-    // The live copy may be half-extracted even though its INFO and its interface executable are
-    // already new: extract afresh.
+  if (target > source || !PerUserBinPathExist()) return true;
+  if (!IsWholeInstallation(app_path)) {
+    // Its INFO is put in place last: the live copy may be half-extracted even though its interface
+    // executable is already new.
     LOG_WARNING(kLog, "an upgrade of '%s' did not finish, upgrading again", app_path.c_str());
     return true;
   }
-  if (target > source || !PerUserBinPathExist()) return true;
+  const UpgradeRecord record = app_path.empty() ? UpgradeRecord() : ReadUpgradeRecord(app_path);
   // With a record, backup names left are known to be old copies, not an unfinished upgrade.
   if (record.state != UpgradeRecord::kNone || app_path.empty()) return false;
   // Without one, a backup name is what an earlier launcher cut short left: upgrade once more. Never
@@ -379,7 +375,7 @@ void MacService::ResumeMigration() {
 }
 
 void MacService::PostUpgrade() {
-  if (IsUnfinishedInstallation(app_path)) {
+  if (IsFileExist(app_path, false) && !IsWholeInstallation(app_path)) {
     LOG_ERROR(kLog, "not starting '%s': its installation did not finish, the next start repairs it",
               app_path.c_str());
     return;

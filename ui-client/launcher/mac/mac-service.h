@@ -28,18 +28,20 @@ class MacService : public Service {
   // to move, and can be expected to move now, stops both products' interfaces first; when only
   // ~/.Skyhold or what was set aside is left to remove, or the data still cannot move, stops nothing.
   void ResumeMigration() override;
-  // LaunchPerUserBin(), logging a failure; a copy known unfinished (IsUnfinishedInstallation) is not
+  // LaunchPerUserBin(), logging a failure; a copy that is not whole (IsWholeInstallation) is not
   // started, with an ERROR: the next start repairs it.
   void PostUpgrade() override;
   // Target version; then the disk brought back to one good copy (RecoverInstallation: an upgrade cut
   // short is finished only with a whole package at least as new as the copy it kept, otherwise that
   // copy is put back); then the source version of what is live.
   void PreUpgrade() override;
-  // True while the upgrade record says an upgrade did not finish, whatever the live copy's INFO says
-  // (PreUpgrade has put the good copy back where it could not be finished); otherwise when the
-  // shipped build is newer than the private one or the per-user interface executable is missing;
-  // and, with no record at all, when a backup name (<app>_tmp ... <app>_tmp9) shows that an earlier
-  // launcher's upgrade did not finish and the shipped build is at least the private one. With a
+  // The service's rule, and the shipped package whole.
+  bool MayFinishUpgrade(const UpgradeRecord& record) override;
+  // True when the shipped build is newer than the private one, the per-user interface executable is
+  // missing, or the live copy is not whole (IsWholeInstallation: no INFO, or an earlier launcher's
+  // record says it is unfinished; PreUpgrade has put the good copy back where it could not be
+  // finished); and, with no record at all, when a backup name (<app>_tmp ... <app>_tmp9) shows that an
+  // earlier launcher's upgrade did not finish and the shipped build is at least the private one. With a
   // record, backup names are old copies and never mean an upgrade. Builds that are empty or not
   // numbers count as 0.
   bool IsNeedUpgrade() override;
