@@ -516,7 +516,9 @@ TEST_F(ServiceTest, UpgradeDecision) {
     service.PreUpgrade();
     EXPECT_EQ(c.upgrade, service.IsNeedUpgrade());
     // The kept copy stays for a rollback only while an upgrade is to come.
-    if (c.kept_build != 0 && c.kept_on_disk) EXPECT_EQ(c.upgrade, Exists(backup(0)));
+    if (c.kept_build != 0 && c.kept_on_disk) {
+      EXPECT_EQ(c.upgrade, Exists(backup(0)));
+    }
     // What the decision saw is what is live.
     if (c.kept_on_disk && c.kept_build > atoi(c.target)) {
       EXPECT_EQ(std::to_string(c.kept_build), service.source_version.build_version.c_str());
