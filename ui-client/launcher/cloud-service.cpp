@@ -220,6 +220,7 @@ MadeFolder::~MadeFolder() {
 int MadeFolder::Make(const ustring& path) {
   Close();
   int err = 0;
+  FSBeforeChange();
   // The parent is made only when missing: ~/.Corvane may be a link to a folder elsewhere.
   if (mkdir(path.c_str(), 0755) != 0 &&
       (errno != ENOENT || FSMKDir(FSParentPath(path), true) < 0 || mkdir(path.c_str(), 0755) != 0)) {
@@ -339,6 +340,28 @@ void RecoverSettled(const ustring& app, const UpgradeRecord& record) {
   }
 }
 
+// A record whose good copy is nowhere on disk: a home copied, restored or changed by hand.
+void IgnoreStaleRecord(const ustring& app) {
+  LOG_WARNING(
+      kLog, "ignoring the upgrade record '%s': its installed copy is neither live nor under its backup name",
+      UpgradeRecordPath(app).c_str());
+  RemoveUpgradeRecord(app);
+}
+
+// An "upgrading" record beside a whole live copy. INFO goes in last, after everything else is on the
+// drive: with the good copy under its backup name `kept`, the upgrade finished before its record
+// said so, and its backups go. With the good copy live, nothing had moved yet.
+void RecoverBesideWholeCopy(const ustring& app, const UpgradeRecord& record, int kept) {
+  if (kept >= 0) {
+    LOG_WARNING(kLog, "the new installation '%s' is whole, removing what its upgrade kept", app.c_str());
+    CommitAndCleanUp(app);
+  } else if (IsGoodCopy(app, record)) {
+    Settle(app, record);
+  } else {
+    IgnoreStaleRecord(app);
+  }
+}
+
 }  // namespace
 
 void Service::RecoverInstallation() {
@@ -355,34 +378,18 @@ void Service::RecoverInstallation() {
   if (record.state != UpgradeRecord::kUpgrading) return;
   const int kept = GoodBackup(app, record);
   if (IsWholeInstallation(app)) {
-    if (kept < 0 && IsGoodCopy(app, record)) {
-      Settle(app, record);  // nothing had moved yet
-    } else if (kept < 0) {
-      LOG_WARNING(
-          kLog,
-          "ignoring the upgrade record '%s': its installed copy is neither live nor under its backup name",
-          UpgradeRecordPath(app).c_str());
-      RemoveUpgradeRecord(app);
-    }
-    if (kept < 0) return;
-    // INFO goes in last, after everything else is on the drive: the run ended before it said so.
-    LOG_WARNING(kLog, "the new installation '%s' is whole, removing what its upgrade kept", app.c_str());
-    CommitAndCleanUp(app);
-    return;
-  }
-  if (kept >= 0) {
+    RecoverBesideWholeCopy(app, record, kept);
+  } else if (kept >= 0) {
     if (!MayFinishUpgrade(record)) PutGoodCopyBack(record, kept);
-    return;
+  } else if (record.version >= 3) {
+    // Nothing whole to put back: the decision upgrades what is live, and nothing unfinished is
+    // started. A record of an earlier format stays until that copy is set aside: it alone says that
+    // the copy is unfinished.
+    if (record.good_exists)
+      IgnoreStaleRecord(app);
+    else
+      RemoveUpgradeRecord(app);
   }
-  // Nothing whole to put back: the decision upgrades what is live, and nothing unfinished is started.
-  // A record of an earlier format stays until that copy is set aside: it alone says it is unfinished.
-  if (record.version < 3) return;
-  if (record.good_exists)
-    LOG_WARNING(
-        kLog,
-        "ignoring the upgrade record '%s': its installed copy is neither live nor under its backup name",
-        UpgradeRecordPath(app).c_str());
-  RemoveUpgradeRecord(app);
 }
 
 void Service::PutGoodCopyBack(const UpgradeRecord& record, int good) {

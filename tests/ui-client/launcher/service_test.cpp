@@ -888,6 +888,96 @@ TEST_F(ServiceTest, NothingIsReliedOnBeforeItIsOnTheDrive) {
   }
 }
 
+// Worlds the launcher did not make: the copy being filled dragged to the Trash; a second, older
+// launcher (no lock) putting the old copy back meanwhile; a put-back of a newer kept copy that fails
+// once, with an older bundle; an older backup of the kept build beside the one the record names. Each
+// start ends with a whole copy live, the one that was or the one kept (never a partial, mixed or
+// older one), and the interface of the unfinished copy is stopped before that copy moves.
+TEST_F(ServiceTest, TheCopyBeingFilledMovesOrAPutBackFailsOnce) {
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_EQ(gone, waitpid(gone, nullptr, 0));
+  const auto kept = [this, gone](int n, int kind, const char* build) {
+    MakeCopy(backup(n), kind);
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(backup(n) + "/Contents/Resources")));
+    WriteInfo(backup(n) + "/Contents/Resources/INFO", build);
+    MakeCopy(app(), 2);  // the unfinished copy, without INFO
+    UpgradeRecord record;
+    record.state = UpgradeRecord::kUpgrading;
+    record.good_exists = true;
+    record.good_backup = n;
+    record.good_build = atoi(build);
+    ASSERT_EQ(0, WriteUpgradeRecord(app(), record));
+    WritePidFile(corvane(), "pid=" + std::to_string(gone) + "\n");
+  };
+  const auto filling = [this] { return Exists(app() + "/Contents") && Exists(backup(0)); };
+  bool stopped_first = false;
+  const struct {
+    const char* what;
+    const char* ship;
+    std::function<void()> setup;
+    std::function<bool()> when;  // the moment to act, at a change on disk
+    std::function<void()> act;
+    const char* live;  // the marker of the copy live at the end
+  } rows[] = {
+      {"dragged to the Trash", "120", [&] { Install("119"); }, filling,
+       [&] {
+         ASSERT_EQ(0, mkdir(at("Trash").c_str(), 0755));
+         ASSERT_EQ(0, rename(app().c_str(), at("Trash/Corvane.app").c_str()));
+       },
+       "old 119"},
+      {"an older launcher puts the old copy back", "120", [&] { Install("119"); }, filling,
+       [&] {
+         ShipBuild("118");
+         MacService().PreUpgrade();
+         ShipBuild("120");
+       },
+       "old 119"},
+      {"a put-back fails once", "120", [&] { kept(0, 1, "121"); },
+       [&] { return !Exists(app()) && Exists(backup(0)); },
+       [&] {
+         stopped_first = Count(SIGTERM) > 0;
+         ASSERT_EQ(0, mkdir(app().c_str(), 0755));
+         WriteFile(app() + "/in-the-way", "");
+       },
+       "good"},
+      {"an older backup of the same build", "118",
+       [&] {
+         MakeCopy(backup(0), 3);
+         ASSERT_TRUE(QDir().mkpath(QString::fromStdString(backup(0) + "/Contents/Resources")));
+         WriteInfo(backup(0) + "/Contents/Resources/INFO", "119");
+         kept(3, 1, "119");
+       },
+       [] { return false; }, nullptr, "good"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    testsupport::RemoveTree(corvane());
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(corvane())));
+    signals_.clear();
+    ShipBuild(r.ship);
+    MakePackage(r.ship);
+    r.setup();
+    bool done = false;
+    FSSetChangeHook([&] {
+      if (done || !r.when()) return;
+      done = true;
+      r.act();
+    });
+    MacService service;
+    service.PreUpgrade();
+    if (service.IsNeedUpgrade()) {
+      EXPECT_EQ(-1, service.HandlePackageUpgrade());
+    }
+    FSSetChangeHook(nullptr);
+    EXPECT_EQ(r.act != nullptr, done);
+    EXPECT_EQ(r.live, ReadFile(app() + "/old-marker"));
+    EXPECT_EQ("#!/bin/sh\n", ReadFile(ui())) << "the package's interface landed in the copy";
+    EXPECT_TRUE(IsWholeInstallation(app()));
+  }
+  EXPECT_TRUE(stopped_first) << "the unfinished copy's interface was not stopped before it moved";
+}
+
 TEST_F(ServiceTest, TenFailedBackupsLeaveTheBundleUntouched) {
   Install("119");
   for (int n = 0; n < 10; ++n) OccupyBackup(n);
@@ -1884,10 +1974,10 @@ TEST_F(StepTest, BackupsOfAnEarlierLauncherNeverReplaceTheLiveCopy) {
       [&](const std::string& where) { ExpectNewCopy(where, reference); }, false);
 }
 
-// A cut-short upgrade met by an older bundle, a damaged package, or a record that a later launcher or
-// a stray file changed: the old copy comes back exactly, or the new one stays once the first start had
-// committed it. A cut-short first installation in a home whose device number changed (a network home,
-// another mount) is still finished.
+// A cut-short upgrade met by an older bundle, a damaged package, a record that a later launcher or a
+// stray file changed, or a kept copy the user removed by hand: the old copy comes back exactly, or the
+// new one stays once the first start had committed it or nothing else is left. A cut-short first
+// installation in a home copied or restored since (every inode changed) is still finished.
 TEST_F(StepTest, CutShortUpgradesMeetOlderBundlesDamagedPackagesAndAlteredRecords) {
   const auto reference = NewCopy();
   const std::string rec = record();
@@ -1904,6 +1994,10 @@ TEST_F(StepTest, CutShortUpgradesMeetOlderBundlesDamagedPackagesAndAlteredRecord
          unlink((rec + ".new").c_str());
          ASSERT_EQ(0, mkfifo((rec + ".new").c_str(), 0600));
        }},
+      {"the kept copy removed by hand", Package::kWhole,
+       [&] {
+         for (int n = 0; n < 10; ++n) testsupport::RemoveTree(backup(n));
+       }},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
@@ -1915,14 +2009,14 @@ TEST_F(StepTest, CutShortUpgradesMeetOlderBundlesDamagedPackagesAndAlteredRecord
         },
         false);
   }
-  const auto other_device = [&] {
-    if (!Exists(rec)) return;
-    const std::string text = ReadFile(rec);
-    const size_t at = text.find("new=");
-    if (at != std::string::npos) WriteFile(rec, text.substr(0, at + 4) + "1" + text.substr(at + 4));
+  const auto copied_home = [&] {
+    const std::string copy = home() + "/.Corvane-copy";
+    ASSERT_EQ(0, system(("cp -a '" + corvane() + "' '" + copy + "'").c_str()));
+    testsupport::RemoveTree(corvane());
+    ASSERT_EQ(0, rename(copy.c_str(), corvane().c_str()));
   };
   RunEveryStep(
-      {false, false, false, Package::kWhole, Package::kFailing, Package::kWhole, other_device},
+      {false, false, false, Package::kWhole, Package::kFailing, Package::kWhole, copied_home},
       [&](const std::string& where) { ExpectNewCopy(where, reference); }, false);
 }
 
