@@ -784,8 +784,8 @@ class DestinationFolder {
       owned_ = fd_ >= 0;
     }
     struct stat st;
-    if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISDIR(st.st_mode)) {
-      const int err = errno;
+    const int err = fd_ < 0 || fstat(fd_, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    if (err != 0) {
       LOG_ERROR(kLog, "cannot open the destination '%s': %s (%d)", real.c_str(), strerror(err), err);
       Close();
     }
@@ -808,6 +808,50 @@ class DestinationFolder {
 // Opens the folder `name` of the open folder `at` (never through a link). -1 with errno.
 int OpenSubfolder(int at, const std::string& name) {
   return openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// The write pass of Extract: every entry of the archive open at `archive_fd` (named `archive_path`)
+// written below the open folder `folder`, whose real path is `dest`, with `hold_back` kept for last and
+// progress out of `total`. 0, or -1 after logging.
+int WritePass(int archive_fd, const std::string& archive_path, int folder, const std::string& dest,
+              const std::string& hold_back, int total) {
+  archive* reader = archive_read_new();
+  if (reader == nullptr) {
+    LOG_ERROR(kLog, "Allocate extractor failed");
+    return -1;
+  }
+  archive* writer = archive_write_disk_new();
+  if (writer == nullptr) {
+    LOG_ERROR(kLog, "Allocate extractor failed");
+    archive_read_free(reader);
+    return -1;
+  }
+  archive_write_disk_set_options(writer, kDiskOptions);
+  archive_read_support_filter_all(reader);
+  archive_read_support_format_all(reader);
+
+  int result = -1;
+  int cleared = 0;
+  {
+    const InFolder in_destination(folder);
+    std::vector<std::string> with_metadata;
+    std::string why;
+    if (in_destination.error() != 0) {
+      LOG_ERROR(kLog, "cannot work in the destination '%s': %s", dest.c_str(),
+                strerror(in_destination.error()));
+    } else if (OpenArchive(reader, archive_fd, &why) == 0) {
+      result = UnpackEntries(reader, writer, dest, NamesFold(dest), hold_back, total, &with_metadata);
+    } else {
+      LOG_ERROR(kLog, "Failed to read file '%s' ('%s')", archive_path.c_str(), why.c_str());
+    }
+    archive_read_free(reader);
+    // Closing gives the folders their deferred metadata; a failure there is libarchive's and logged.
+    if (archive_write_close(writer) != ARCHIVE_OK)
+      LOG_WARNING(kLog, "archive_write_close failed: '%s'", ReasonOf(writer).c_str());
+    archive_write_free(writer);
+    cleared = ClearRestoredMetadata(with_metadata, dest);
+  }
+  return result == 0 ? cleared : result;
 }
 
 }  // namespace
@@ -895,43 +939,7 @@ int Extractor::Extract() {
   const DestinationFolder folder(dest_fd, dest);
   if (folder.fd() < 0) return -1;
 
-  archive* reader = archive_read_new();
-  if (reader == nullptr) {
-    LOG_ERROR(kLog, "Allocate extractor failed");
-    return -1;
-  }
-  archive* writer = archive_write_disk_new();
-  if (writer == nullptr) {
-    LOG_ERROR(kLog, "Allocate extractor failed");
-    archive_read_free(reader);
-    return -1;
-  }
-  archive_write_disk_set_options(writer, kDiskOptions);
-  archive_read_support_filter_all(reader);
-  archive_read_support_format_all(reader);
-
-  int result = -1;
-  int cleared = 0;
-  {
-    const InFolder in_destination(folder.fd());
-    std::vector<std::string> with_metadata;
-    std::string why;
-    if (in_destination.error() != 0) {
-      LOG_ERROR(kLog, "cannot work in the destination '%s': %s", dest.c_str(),
-                strerror(in_destination.error()));
-    } else if (OpenArchive(reader, file.fd(), &why) == 0) {
-      result = UnpackEntries(reader, writer, dest, NamesFold(dest), hold_back.c_str(), total, &with_metadata);
-    } else {
-      LOG_ERROR(kLog, "Failed to read file '%s' ('%s')", archive_path.c_str(), why.c_str());
-    }
-    archive_read_free(reader);
-    // Closing gives the folders their deferred metadata; a failure there is libarchive's and logged.
-    if (archive_write_close(writer) != ARCHIVE_OK)
-      LOG_WARNING(kLog, "archive_write_close failed: '%s'", ReasonOf(writer).c_str());
-    archive_write_free(writer);
-    cleared = ClearRestoredMetadata(with_metadata, dest);
-  }
-  return result == 0 ? cleared : result;
+  return WritePass(file.fd(), archive_path.c_str(), folder.fd(), dest, hold_back.c_str(), total);
 }
 
 int Extractor::Count() {
