@@ -322,7 +322,7 @@ bool MacService::IsNeedUpgrade() {
   const int target = BuildNumber(target_version.build_version);
   LOG_DEBUG(kLog, "source version = %d, target version = %d", source, target);
   if (target > source || !PerUserBinPathExist()) return true;
-  if (!IsWholeInstallation(app_path)) {
+  if (!app_path.empty() && !IsWholeInstallation(app_path)) {
     // Its INFO is put in place last: the live copy may be half-extracted even though its interface
     // executable is already new.
     LOG_WARNING(kLog, "an upgrade of '%s' did not finish, upgrading again", app_path.c_str());
