@@ -621,9 +621,13 @@ TEST_F(ExtractorTest, TheLastEntryWaitsAndEveryEntryFollowsTheFolder) {
   e.dest_fd = folder;
   e.hold_back = "C/INFO";
   e.archive_path = package().c_str();
+  char before[PATH_MAX], after[PATH_MAX];
+  ASSERT_NE(nullptr, getcwd(before, sizeof(before)));
   const int result = e.Extract();
   FSSetChangeHook(nullptr);
   EXPECT_EQ(0, result);
+  ASSERT_NE(nullptr, getcwd(after, sizeof(after)));
+  EXPECT_STREQ(before, after) << "the working folder was not given back";
   EXPECT_TRUE(Listing(dest()).empty());
   EXPECT_EQ("ab", ReadFile(at("moved/C/a")) + ReadFile(at("moved/C/b")));
   EXPECT_FALSE(Exists(at("moved/C/INFO")));
